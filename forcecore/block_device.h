@@ -1,0 +1,64 @@
+// The device's block context: one CUDA thread of a 128-thread block.
+#pragma once
+
+#if defined(__CUDACC__)
+
+#include "forcecore/split.h"
+
+namespace nbf {
+
+// A per-thread variable: on the device each thread holds its own, in registers.
+template <class T>
+struct One {
+  T v;
+  __device__ __forceinline__ T& operator[](int) { return v; }
+  __device__ __forceinline__ const T& operator[](int) const { return v; }
+};
+
+struct DeviceBlock {
+  template <class T>
+  using Local = One<T>;
+
+  __device__ __forceinline__ int block_x() const { return static_cast<int>(blockIdx.x); }
+  __device__ __forceinline__ int block_y() const { return static_cast<int>(blockIdx.y); }
+
+  template <unsigned Bytes>
+  __device__ __forceinline__ unsigned char* shared() {
+    __shared__ __align__(16) unsigned char share[Bytes];
+    return share;
+  }
+
+  template <class Fn>
+  __device__ __forceinline__ void each(Fn fn) {
+    fn(static_cast<int>(threadIdx.x));
+  }
+  __device__ __forceinline__ void sync() { __syncthreads(); }
+  // Warps are not lock-step on current devices: the 32 threads of a group
+  // meet explicitly between the steps of the tree sum.
+  __device__ __forceinline__ void sync_group() { __syncwarp(); }
+
+  // Thread t copies units t, t + 128, ...: consecutive addresses across the block.
+  __device__ __forceinline__ void copy_units(void* dst, const void* src, int units) {
+    float4* d = static_cast<float4*>(dst);
+    const float4* s = static_cast<const float4*>(src);
+    for (int u = static_cast<int>(threadIdx.x); u < units; u += NTHREAD) d[u] = s[u];
+  }
+
+  template <class Term, class Body, class Acc>
+  __device__ __forceinline__ void pair_tile(const Split& sp, int lim, One<Body>& me, One<Acc>& fo,
+                                            const typename Term::Predictor* tile, float eps2) {
+    const int joff = sp.joff(static_cast<int>(threadIdx.x));
+    if (lim == NTHREAD) {
+#pragma unroll 4
+      for (int k = joff; k < NTHREAD; k += sp.jsplit)
+        Term::interaction(me.v, Term::template load<float>(tile[k]), eps2, fo.v);
+    } else {
+      for (int k = joff; k < lim; k += sp.jsplit)
+        Term::interaction(me.v, Term::template load<float>(tile[k]), eps2, fo.v);
+    }
+  }
+};
+
+}  // namespace nbf
+
+#endif

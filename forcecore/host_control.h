@@ -1,0 +1,69 @@
+// Controls of the host backend, for tests and benchmarks: failure injection,
+// emulated devices, the thread order and executor of each block, and the
+// registry of the library's kernels.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "forcecore/runtime.h"
+
+namespace nbf::host {
+
+enum class Call {
+  device_count,
+  set_device,
+  device_properties,
+  malloc_device,
+  malloc_pinned,
+  memset_device,
+  copy_to_device,
+  copy_to_host,
+  synchronize,
+  launch,
+  kCount
+};
+
+// The nth call of `call` from now on (1 = the next one) returns `status`
+// without doing anything.
+void fail_call(Call call, int nth, rt::Status status);
+void clear_failures();
+
+// Number of devices the backend reports (default 1); 0 emulates a runtime
+// that reports success with no device.
+void set_device_count(int count);
+int current_device();
+
+enum class ThreadOrder { forward, reversed };
+void set_thread_order(ThreadOrder order);
+
+// lanes: threads run kLanes at a time in vectors (the default);
+// plain: one thread at a time, the plainest execution of the kernels.
+enum class Executor { lanes, plain };
+void set_executor(Executor executor);
+
+// Kernels registered at process start, in registration order.
+std::vector<std::string> registered_kernels();
+
+// Error codes of the host backend.
+enum Error : rt::Status {
+  kInvalidValue = 1,
+  kOutOfMemory = 2,
+  kInvalidConfiguration = 9,
+  kInvalidDeviceFunction = 98,
+  kNoDevice = 100,
+  kInvalidDevice = 101,
+  kLaunchFailure = 719,
+};
+
+// Registers a library's kernels under their names when constructed (at
+// process start) and undoes it at process exit.
+struct KernelRegistration {
+  struct Entry {
+    const char* name;
+    const void* kernel;
+  };
+  KernelRegistration(std::initializer_list<Entry> kernels);
+};
+
+}  // namespace nbf::host

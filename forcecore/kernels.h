@@ -1,0 +1,164 @@
+// The three kernels every library runs, written once as block-level code.
+//
+// A kernel body is a function template over a block context B, which
+// provides: block_x()/block_y(); shared<Bytes>() (the block's shared array);
+// Local<T> (one T per thread, indexed by the thread number); each(fn) (runs
+// fn(t) for the threads the context stands for); sync() (block barrier);
+// sync_group() (barrier of a group of 32 threads); copy_units(dst, src, n)
+// (the block copies n 16-byte units) and pair_tile<Term>(...) (every thread
+// applies the pair step to its records of the current tile). On the device
+// a context is one thread; on the host it is the whole block.
+//
+// An interaction Term provides Predictor (the tile record), Body<F> (one
+// particle as the pair step reads it), Acc<F> (one thread's sums),
+// load<F>(record) and interaction(i_body, j_body, eps2, acc); F is float on
+// the device and a lane vector on the host.
+#pragma once
+
+#include "forcecore/ds.h"
+#include "forcecore/split.h"
+
+namespace nbf {
+
+// Gravity of one i-block (grid x) and one j-slice (grid y): partial forces
+// into column `by` of the rows of `force`.
+template <class O, class B>
+NBF_DEV void gravity_block(B& blk, int ni, int nj, const typename O::Predictor* ipred,
+                           const typename O::Predictor* jpred, typename O::ForceDev* force,
+                           float eps2) {
+  using Pred = typename O::Predictor;
+  using Rec = typename O::ForceDev;
+  static_assert(sizeof(Pred) % 16 == 0 && sizeof(Rec) <= sizeof(Pred), "record sizes");
+  unsigned char* share = blk.template shared<NTHREAD * sizeof(Pred)>();
+  const int bx = blk.block_x();
+  const int by = blk.block_y();
+  const Split sp = split_for(ni - bx * NTHREAD);
+
+  typename B::template Local<typename O::template Body<float>> me;
+  typename B::template Local<typename O::template Acc<float>> fo;
+  blk.each([&](int t) {
+    fo[t] = {};
+    me[t] = O::template load<float>(ipred[bx * NTHREAD + sp.ioff(t)]);
+  });
+
+  int js, je;
+  slice_bounds(by, nj, js, je);
+  const Pred* tile = reinterpret_cast<const Pred*>(share);
+  for (int left = je - js, base = js; left > 0; left -= NTHREAD, base += NTHREAD) {
+    blk.sync();
+    blk.copy_units(share, jpred + base, NTHREAD * static_cast<int>(sizeof(Pred)) / 16);
+    blk.sync();
+    blk.template pair_tile<O>(sp, left < NTHREAD ? left : NTHREAD, me, fo, tile, eps2);
+  }
+
+  // The tile's bytes now hold one record per thread; merge the threads that
+  // shared an i-particle, halving the distance down to ni_block.
+  blk.sync();
+  Rec* rec = reinterpret_cast<Rec*>(share);
+  blk.each([&](int t) { O::store(fo[t], rec[t]); });
+  blk.sync();
+  for (int d = NTHREAD / 2; d >= sp.ni_block; d /= 2) {
+    blk.each([&](int t) {
+      if (t < d) O::add(rec[t], rec[t + d]);
+    });
+    blk.sync();
+  }
+  blk.each([&](int t) {
+    if (t < sp.rem) force[static_cast<long>(bx * NTHREAD + t) * NSLICE + by] = rec[t];
+  });
+}
+
+// Sums the NSLICE partial records of four rows of `fo_dev` into four records
+// of `fo_reduce`: one thread per partial record, a five-step tree inside each
+// group of 32.
+template <class O, class B>
+NBF_DEV void reduce_block(B& blk, const typename O::ForceDev* fo_dev,
+                          typename O::ForceDev* fo_reduce) {
+  using Rec = typename O::ForceDev;
+  constexpr int kRows = NTHREAD / NSLICE;
+  Rec* rec = reinterpret_cast<Rec*>(blk.template shared<NTHREAD * sizeof(Rec)>());
+  const long row = static_cast<long>(blk.block_x()) * kRows;
+  blk.copy_units(rec, fo_dev + row * NSLICE, NTHREAD * static_cast<int>(sizeof(Rec)) / 16);
+  blk.sync();
+  // Lanes below h write, only records at h or above are read: no step reads
+  // what another thread of the same step writes.
+  for (int h = NSLICE / 2; h >= 1; h /= 2) {
+    blk.each([&](int t) {
+      if (t % NSLICE < h) O::add(rec[t], rec[t + h]);
+    });
+    blk.sync_group();
+  }
+  blk.sync();
+  blk.each([&](int t) {
+    if (t % NSLICE == 0) rec[t / NSLICE] = rec[t];
+  });
+  blk.sync();
+  O::write_reduced(blk, rec, fo_reduce + row);
+}
+
+// The potential's pair step: source j acting on target i.
+struct PotTerm {
+  using Predictor = Posm;
+  template <class F>
+  struct Body {
+    F hi[3];
+    F lo[3];
+    F mass;
+  };
+  template <class F>
+  struct Acc {
+    DsPair<F> sum;
+  };
+  template <class F>
+  NBF_DEV static Body<F> load(const Posm& p) {
+    Body<F> b;
+    for (int c = 0; c < 3; ++c) {
+      b.hi[c] = splat<F>(p.pos[c].x);
+      b.lo[c] = splat<F>(p.pos[c].y);
+    }
+    b.mass = splat<F>(p.mass);
+    return b;
+  }
+  // A source at the target's own position gives r2 == eps2 exactly and is
+  // left out, which also keeps r2 == 0 out of the sum when eps2 is 0.
+  template <class F>
+  NBF_DEV static void interaction(const Body<F>& i, const Body<F>& j, F eps2, Acc<F>& a) {
+    const F dx = ds_diff(j.hi[0], j.lo[0], i.hi[0], i.lo[0]);
+    const F dy = ds_diff(j.hi[1], j.lo[1], i.hi[1], i.lo[1]);
+    const F dz = ds_diff(j.hi[2], j.lo[2], i.hi[2], i.lo[2]);
+    const F r2 = fma_rn(dz, dz, fma_rn(dy, dy, fma_rn(dx, dx, eps2)));
+    const F term = j.mass * rsqrt_approx(r2);
+    DsPair<F> next = a.sum;
+    ds_accumulate(next, term);
+    const auto keep = r2 > eps2;
+    a.sum.x = select(keep, next.x, a.sum.x);
+    a.sum.y = select(keep, next.y, a.sum.y);
+  }
+};
+
+// Potential sums of one block of 128 targets over the sources [js, je).
+template <class B>
+NBF_DEV void pot_block(B& blk, int js, int je, float eps2, const Posm* posm, float2* pot) {
+  Posm* share = reinterpret_cast<Posm*>(blk.template shared<NTHREAD * sizeof(Posm)>());
+  const long base = static_cast<long>(blk.block_x()) * NTHREAD;
+  typename B::template Local<PotTerm::Body<float>> me;
+  typename B::template Local<PotTerm::Acc<float>> acc;
+  blk.each([&](int t) {
+    acc[t] = {};
+    me[t] = PotTerm::load<float>(posm[base + t]);
+  });
+  const Split one_each = split_for(NTHREAD);
+  for (long j0 = js; j0 < je; j0 += NTHREAD) {
+    blk.sync();
+    blk.each([&](int t) { share[t] = posm[j0 + t]; });
+    blk.sync();
+    const int lim = je - j0 < NTHREAD ? static_cast<int>(je - j0) : NTHREAD;
+    blk.template pair_tile<PotTerm>(one_each, lim, me, acc, share, eps2);
+  }
+  blk.each([&](int t) {
+    pot[base + t].x = acc[t].sum.x;
+    pot[base + t].y = acc[t].sum.y;
+  });
+}
+
+}  // namespace nbf

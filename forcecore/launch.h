@@ -1,0 +1,54 @@
+// Kernel launch with an explicit grid and block on the default stream, and
+// the macro that declares a kernel entry point for the backend being built.
+#pragma once
+
+#include "forcecore/runtime.h"
+
+#if defined(__CUDACC__)
+
+#include "forcecore/block_device.h"
+
+// A kernel: a __global__ function of one thread; the body's block context is
+// that thread.
+#define NBF_KERNEL(name, ...) __global__ void __launch_bounds__(NTHREAD) name(__VA_ARGS__)
+#define NBF_THIS_BLOCK nbf_block_
+#define NBF_KERNEL_PROLOGUE nbf::DeviceBlock nbf_block_;
+
+namespace nbf::rt {
+
+template <class... P, class... A>
+Status launch(void (*kernel)(P...), Dim3 grid, Dim3 block, A... args) {
+  kernel<<<dim3(grid.x, grid.y, grid.z), dim3(block.x, block.y, block.z)>>>(
+      static_cast<P>(args)...);
+  return static_cast<Status>(cudaGetLastError());
+}
+
+}  // namespace nbf::rt
+
+#else
+
+#include "forcecore/executor_host.h"
+#include "forcecore/host_control.h"
+
+// A kernel: a function run once per block by the host executor.
+#define NBF_KERNEL(name, ...) void name(nbf::HostBlock& nbf_block_, __VA_ARGS__)
+#define NBF_THIS_BLOCK nbf_block_
+#define NBF_KERNEL_PROLOGUE
+
+namespace nbf::host {
+rt::Status begin_launch(const void* kernel, rt::Dim3 grid, rt::Dim3 block);
+}
+
+namespace nbf::rt {
+
+template <class... P, class... A>
+Status launch(void (*kernel)(HostBlock&, P...), Dim3 grid, Dim3 block, A... args) {
+  const Status status = host::begin_launch(reinterpret_cast<const void*>(kernel), grid, block);
+  if (status != kSuccess) return status;
+  host::run_grid(grid, [&](HostBlock& blk) { kernel(blk, static_cast<P>(args)...); });
+  return kSuccess;
+}
+
+}  // namespace nbf::rt
+
+#endif

@@ -1,0 +1,32 @@
+// How a block of the interaction kernel divides its work: the j-slice of
+// its grid row, and the sharing of one i-particle among several threads
+// when the block's last i-particles are few.
+#pragma once
+
+#include "forcecore/nbforce_common.h"
+#include "forcecore/platform.h"
+
+namespace nbf {
+
+struct Split {
+  int rem;       // i-particles from the block's first to the end of the pass
+  int jsplit;    // threads sharing one i-particle
+  int ni_block;  // i-particles the block handles, NTHREAD / jsplit
+  NBF_HD int ioff(int t) const { return t % ni_block; }
+  NBF_HD int joff(int t) const { return t / ni_block; }
+};
+
+NBF_HD Split split_for(int rem) {
+  const int jsplit = rem <= 4 ? 32 : rem <= 8 ? 16 : rem <= 16 ? 8 : rem <= 32 ? 4 : rem <= 64 ? 2 : 1;
+  return Split{rem, jsplit, NTHREAD / jsplit};
+}
+
+// Slice `by` of NJBLOCK over [0, nj). The products are formed in 64 bits so
+// that any non-negative int nj works; below 2^31 / NJBLOCK the bounds equal
+// those of 32-bit arithmetic.
+NBF_HD void slice_bounds(int by, int nj, int& js, int& je) {
+  js = static_cast<int>(static_cast<long long>(by) * nj / NJBLOCK);
+  je = static_cast<int>(static_cast<long long>(by + 1) * nj / NJBLOCK);
+}
+
+}  // namespace nbf
