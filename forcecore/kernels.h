@@ -15,6 +15,8 @@
 // the device and a lane vector on the host.
 #pragma once
 
+#include <cstddef>
+
 #include "forcecore/ds.h"
 #include "forcecore/split.h"
 
@@ -95,6 +97,8 @@ NBF_DEV void reduce_block(B& blk, const typename O::ForceDev* fo_dev,
   blk.sync();
   O::write_reduced(blk, rec, fo_reduce + row);
 }
+
+static_assert(sizeof(Posm) == 32 && offsetof(Posm, mass) == 24, "Posm layout");
 
 // The potential's pair step: source j acting on target i.
 struct PotTerm {

@@ -26,8 +26,8 @@ NBF_DEV float fma_rn(float a, float b, float c) {
 
 // Approximate 1/sqrt(x). The device uses its hardware approximation. The host
 // uses a correctly rounded square root followed by a correctly rounded
-// division: within 1 ulp of 1/sqrt(x), the same bits on every IEEE machine
-// and at every vector width.
+// division: within 2 ulp of 1/sqrt(x) (two roundings of half an ulp each),
+// the same bits on every IEEE machine and at every vector width.
 NBF_DEV float rsqrt_approx(float x) {
 #if defined(__CUDA_ARCH__)
   return rsqrtf(x);

@@ -2,6 +2,8 @@
 // acceleration and jerk.
 #pragma once
 
+#include <cstddef>
+
 #include "forcecore/ds.h"
 #include "forcecore/nbforce_common.h"
 #include "nbforce4/nbforce4.h"
@@ -19,7 +21,6 @@ static_assert(offsetof(Predictor, mass) == 12 && offsetof(Predictor, posL) == 16
               "Predictor layout");
 static_assert(sizeof(Force_dev) == 48 && offsetof(Force_dev, jrk) == 24, "Force_dev layout");
 static_assert(sizeof(Force) == 48 && offsetof(Force, jrk) == 24, "Force layout");
-static_assert(sizeof(Posm) == 32 && offsetof(Posm, mass) == 24, "Posm layout");
 
 namespace nbf {
 

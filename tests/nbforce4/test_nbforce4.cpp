@@ -1,0 +1,90 @@
+// nbforce4 on the host backend: the shared library suite, plus the jerk
+// checked as the time derivative of the acceleration.
+#include "nbforce4.h"
+
+#include "nbforce4/order4.h"
+#include "support/force_suite.h"
+
+namespace {
+
+struct Adapter4 {
+  using Predictor = ::Predictor;
+  using Force = ::Force;
+  static constexpr const char* kName = "nbforce4";
+  static constexpr const char* kGravity = "h4_gravity";
+  static constexpr int kDerivs = 2;
+  static constexpr int kLineDeviceCount = 437;
+  static constexpr int kLineSetDevice = 439;
+  static constexpr int kLineProperties = 441;
+  // Acceleration: each pair term carries a few roundings (about 8 units of
+  // 2^-24 relative to itself) and the double-single sum adds almost nothing,
+  // so the error stays below 1e-6 of the sum of |terms|. The jerk is summed in
+  // plain floats: a slice of m terms adds up to m roundings relative to the
+  // partial sums (m is about 3000 / 28 here, plus the 5 + 5 steps of the
+  // merges), so 110 * 2^-24 ~ 7e-6 bounds it; 2e-5 leaves room for the terms'
+  // own roundings.
+  static constexpr double kTolerance[4] = {1e-6, 2e-5, 0, 0};
+  static Predictor predictor(const nbtest::Particle& p) {
+    Predictor out{};
+    nbtest::fill_common(p, out);
+    return out;
+  }
+  static const double* deriv(const Force& f, int k) { return k == 0 ? f.acc : f.jrk; }
+};
+
+}  // namespace
+
+namespace nbtest {
+INSTANTIATE_TYPED_TEST_SUITE_P(Order4, ForceSuite, Adapter4);
+}
+
+namespace {
+
+// Along straight-line motion x(t) = x + v t the jerk is the exact time
+// derivative of the acceleration: compare with a central difference of the
+// library's accelerations, Richardson-extrapolated.
+TEST(Nbforce4Physics, JerkIsTheTimeDerivativeOfTheAcceleration) {
+  const auto cloud = nbtest::plummer_cloud(200, 23);
+  const float eps2 = 1e-2f;
+  auto accelerations_at = [&](double t) {
+    auto moved = cloud;
+    for (auto& q : moved)
+      for (int c = 0; c < 3; ++c) q.x[c] += q.v[c] * t;
+    std::vector<Predictor> p(moved.size());
+    for (std::size_t i = 0; i < moved.size(); ++i) p[i] = Adapter4::predictor(moved[i]);
+    return nbtest::forces<Adapter4>(p, p, eps2).force;
+  };
+  const double h = 1e-2;
+  const auto now = accelerations_at(0.0);
+  const auto p1 = accelerations_at(h), m1 = accelerations_at(-h);
+  const auto p2 = accelerations_at(h / 2), m2 = accelerations_at(-h / 2);
+  double worst = 0.0;
+  for (std::size_t i = 0; i < cloud.size(); ++i) {
+    for (int c = 0; c < 3; ++c) {
+      const double d_h = (p1[i].acc[c] - m1[i].acc[c]) / (2 * h);
+      const double d_h2 = (p2[i].acc[c] - m2[i].acc[c]) / h;
+      const double derivative = (4 * d_h2 - d_h) / 3;
+      const double scale = std::fabs(now[i].jrk[0]) + std::fabs(now[i].jrk[1]) +
+                           std::fabs(now[i].jrk[2]) + 1e-3;
+      worst = std::fmax(worst, std::fabs(derivative - now[i].jrk[c]) / scale);
+    }
+  }
+  EXPECT_LT(worst, 1e-3);
+}
+
+// The reduction of a row with one non-zero column returns that column whole:
+// with one j-particle only slice 27 holds a term, and the result is that
+// single pair step, bit for bit.
+TEST(Nbforce4Physics, SingleColumnSurvivesTheReductionWhole) {
+  const auto two = nbtest::plummer_cloud(2, 31);
+  const Predictor i = Adapter4::predictor(two[0]), j = Adapter4::predictor(two[1]);
+  nbf::Order4::Acc<float> acc{};
+  nbf::Order4::h4_interaction(nbf::Order4::load<float>(i), nbf::Order4::load<float>(j), 1e-4f, acc);
+  const auto run = nbtest::forces<Adapter4>({i}, {j}, 1e-4f);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(run.force[0].acc[c], nbf::ds_to_double(acc.acc[c]));
+    EXPECT_EQ(run.force[0].jrk[c], static_cast<double>(acc.jrk[c]));
+  }
+}
+
+}  // namespace
