@@ -106,8 +106,8 @@ TEST(HostReciprocalSqrt, AccurateAndTheSameInEveryForm) {
     if (n % nbf::kLanes == nbf::kLanes - 1) {
       const nbf::Lanes out = nbf::rsqrt_approx(in);
       for (int l = 0; l < nbf::kLanes; ++l) {
-        const float scalar = nbf::rsqrt_approx(in[l]);
-        ASSERT_EQ(std::memcmp(&out[l], &scalar, sizeof scalar), 0);
+        const float lane = out[l], scalar = nbf::rsqrt_approx(in[l]);
+        ASSERT_EQ(std::memcmp(&lane, &scalar, sizeof scalar), 0);
       }
     }
   }
