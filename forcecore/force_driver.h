@@ -91,13 +91,15 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
   for (int off = 0; off < ni; off += NIMAX) {
     const int n = ni - off < NIMAX ? ni - off : NIMAX;
     const double t0 = wtime();
-    check_or_exit(L::kName, line::kForceCopyI,
-                  rt::copy_to_device(b.ip_dev, ipred + off, static_cast<std::size_t>(n) * sizeof(Pred)));
+    check_or_exit(
+        L::kName, line::kForceCopyI,
+        rt::copy_to_device(b.ip_dev, ipred + off, static_cast<std::size_t>(n) * sizeof(Pred)));
     *ip_time = (wtime() - t0) + *ip_time;
 
     const rt::Dim3 gravity_grid{static_cast<unsigned>((n - 1) / NTHREAD + 1), NJBLOCK, 1};
     rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev, eps2);
-    if (L::kLineGravityWait != 0) check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
+    if (L::kLineGravityWait != 0)
+      check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
     const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};
     rt::launch(L::reduce, reduce_grid, block, b.fo_dev, b.fo_reduce);
     if (L::kLineReduceWait != 0) {
@@ -107,8 +109,9 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     }
 
     const double t2 = wtime();
-    check_or_exit(L::kName, line::kForceCopyBack,
-                  rt::copy_to_host(b.fo_host, b.fo_reduce, static_cast<std::size_t>(n) * sizeof(Rec)));
+    check_or_exit(
+        L::kName, line::kForceCopyBack,
+        rt::copy_to_host(b.fo_host, b.fo_reduce, static_cast<std::size_t>(n) * sizeof(Rec)));
     *fo_time = (wtime() - t2) + *fo_time;
     for (int k = 0; k < n; ++k) O::to_force(b.fo_host[k], force[off + k]);
   }

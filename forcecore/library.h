@@ -15,39 +15,36 @@
 #if defined(__CUDACC__)
 #define NBF_REGISTER_KERNELS(gravity_name)  // nvcc registers the device code itself
 #else
-#define NBF_REGISTER_KERNELS(gravity_name)                                              \
-  static const nbf::host::KernelRegistration nbf_kernel_registration_{                  \
-      {"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},                       \
-      {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},                 \
+#define NBF_REGISTER_KERNELS(gravity_name)                              \
+  static const nbf::host::KernelRegistration nbf_kernel_registration_{  \
+      {"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},       \
+      {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)}, \
       {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}};
 #endif
 
-#define NBF_DEFINE_KERNELS(Order, gravity_name)                                         \
-  NBF_KERNEL(pot_kernel, int js, int je, float eps2, const Posm* posm, float2* pot) {   \
-    NBF_KERNEL_PROLOGUE                                                                 \
-    nbf::pot_block(NBF_THIS_BLOCK, js, je, eps2, posm, pot);                            \
-  }                                                                                     \
+#define NBF_DEFINE_KERNELS(Order, gravity_name)                                          \
+  NBF_KERNEL(pot_kernel, int js, int je, float eps2, const Posm* posm, float2* pot) {    \
+    NBF_KERNEL_PROLOGUE                                                                  \
+    nbf::pot_block(NBF_THIS_BLOCK, js, je, eps2, posm, pot);                             \
+  }                                                                                      \
   NBF_KERNEL(reduce_kernel, const Order::ForceDev* fo_dev, Order::ForceDev* fo_reduce) { \
-    NBF_KERNEL_PROLOGUE                                                                 \
-    nbf::reduce_block<Order>(NBF_THIS_BLOCK, fo_dev, fo_reduce);                        \
-  }                                                                                     \
-  NBF_KERNEL(gravity_name, int ni, int nj, const Order::Predictor* ipred,               \
-             const Order::Predictor* jpred, Order::ForceDev* force, float eps2) {       \
-    NBF_KERNEL_PROLOGUE                                                                 \
-    nbf::gravity_block<Order>(NBF_THIS_BLOCK, ni, nj, ipred, jpred, force, eps2);       \
-  }                                                                                     \
+    NBF_KERNEL_PROLOGUE                                                                  \
+    nbf::reduce_block<Order>(NBF_THIS_BLOCK, fo_dev, fo_reduce);                         \
+  }                                                                                      \
+  NBF_KERNEL(gravity_name, int ni, int nj, const Order::Predictor* ipred,                \
+             const Order::Predictor* jpred, Order::ForceDev* force, float eps2) {        \
+    NBF_KERNEL_PROLOGUE                                                                  \
+    nbf::gravity_block<Order>(NBF_THIS_BLOCK, ni, nj, ipred, jpred, force, eps2);        \
+  }                                                                                      \
   NBF_REGISTER_KERNELS(gravity_name)
 
-#define NBF_DEFINE_ENTRY_POINTS(Library)                                                \
-  extern "C" void CUDA_MPI_Init(int rank) { nbf::bind_device<Library>(rank); }          \
-  extern "C" void calc_pot(int n, int js, int je, float eps2, const Posm* posm,         \
-                           double* pot) {                                               \
-    nbf::compute_potential<Library>(n, js, je, eps2, posm, pot);                        \
-  }                                                                                     \
-  extern "C" void calc_force(int ni, int nj, const Library::Order::Predictor* ipred,    \
-                             const Library::Order::Predictor* jpred,                    \
-                             Library::Order::Force* force, float eps2, double* jp_stamp, \
-                             double* ip_time, double* fo_time) {                        \
-    nbf::compute_force<Library>(ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time,    \
-                                fo_time);                                               \
+#define NBF_DEFINE_ENTRY_POINTS(Library)                                                           \
+  extern "C" void CUDA_MPI_Init(int rank) { nbf::bind_device<Library>(rank); }                     \
+  extern "C" void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot) {     \
+    nbf::compute_potential<Library>(n, js, je, eps2, posm, pot);                                   \
+  }                                                                                                \
+  extern "C" void calc_force(int ni, int nj, const Library::Order::Predictor* ipred,               \
+                             const Library::Order::Predictor* jpred, Library::Order::Force* force, \
+                             float eps2, double* jp_stamp, double* ip_time, double* fo_time) {     \
+    nbf::compute_force<Library>(ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time, fo_time);    \
   }

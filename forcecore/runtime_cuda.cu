@@ -1,7 +1,7 @@
 // The CUDA backend of the runtime layer: each call maps onto the CUDA
 // runtime call of the same meaning on the default stream.
-#include <cstring>
 #include <cuda_runtime.h>
+#include <cstring>
 
 #include "forcecore/runtime.h"
 

@@ -1,10 +1,10 @@
 // The host backend of the runtime layer: memory is 64-byte aligned heap
 // memory, copies are memcpy, kernels run on the host executor. Every call
 // passes through a seam where tests can make it fail with a chosen code.
+#include <omp.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <omp.h>
 #include <utility>
 #include <vector>
 
@@ -170,15 +170,24 @@ Status prefer_shared(const void* kernel) {
 
 const char* error_text(Status status) {
   switch (status) {
-    case kSuccess: return "no error";
-    case host::kInvalidValue: return "invalid argument";
-    case host::kOutOfMemory: return "out of memory";
-    case host::kInvalidConfiguration: return "invalid configuration argument";
-    case host::kInvalidDeviceFunction: return "invalid device function";
-    case host::kNoDevice: return "no host device is available";
-    case host::kInvalidDevice: return "invalid device ordinal";
-    case host::kLaunchFailure: return "unspecified launch failure";
-    default: return "unknown error";
+    case kSuccess:
+      return "no error";
+    case host::kInvalidValue:
+      return "invalid argument";
+    case host::kOutOfMemory:
+      return "out of memory";
+    case host::kInvalidConfiguration:
+      return "invalid configuration argument";
+    case host::kInvalidDeviceFunction:
+      return "invalid device function";
+    case host::kNoDevice:
+      return "no host device is available";
+    case host::kInvalidDevice:
+      return "invalid device ordinal";
+    case host::kLaunchFailure:
+      return "unspecified launch failure";
+    default:
+      return "unknown error";
   }
 }
 

@@ -17,7 +17,12 @@ struct Split {
 };
 
 NBF_HD Split split_for(int rem) {
-  const int jsplit = rem <= 4 ? 32 : rem <= 8 ? 16 : rem <= 16 ? 8 : rem <= 32 ? 4 : rem <= 64 ? 2 : 1;
+  const int jsplit = rem <= 4    ? 32
+                     : rem <= 8  ? 16
+                     : rem <= 16 ? 8
+                     : rem <= 32 ? 4
+                     : rem <= 64 ? 2
+                                 : 1;
   return Split{rem, jsplit, NTHREAD / jsplit};
 }
 

@@ -28,4 +28,3 @@ struct Adapter4 {
   }
   static const double* deriv(const Force& f, int k) { return k == 0 ? f.acc : f.jrk; }
 };
-

@@ -34,8 +34,8 @@ TEST(Nbforce4Physics, JerkIsTheTimeDerivativeOfTheAcceleration) {
       const double d_h = (p1[i].acc[c] - m1[i].acc[c]) / (2 * h);
       const double d_h2 = (p2[i].acc[c] - m2[i].acc[c]) / h;
       const double derivative = (4 * d_h2 - d_h) / 3;
-      const double scale = std::fabs(now[i].jrk[0]) + std::fabs(now[i].jrk[1]) +
-                           std::fabs(now[i].jrk[2]) + 1e-3;
+      const double scale =
+          std::fabs(now[i].jrk[0]) + std::fabs(now[i].jrk[1]) + std::fabs(now[i].jrk[2]) + 1e-3;
       worst = std::fmax(worst, std::fabs(derivative - now[i].jrk[c]) / scale);
     }
   }

@@ -73,7 +73,8 @@ std::vector<double> worst_errors(const std::vector<Particle>& targets,
     const Derivs want = reference_derivs(t[i], s, eps2);
     const double* w[4] = {want.acc, want.jrk, want.snp, want.crk};
     for (int k = 0; k < A::kDerivs; ++k)
-      worst[k] = std::fmax(worst[k], relative_error(A::deriv(got.force[i], k), w[k], want.scale[k]));
+      worst[k] =
+          std::fmax(worst[k], relative_error(A::deriv(got.force[i], k), w[k], want.scale[k]));
   }
   return worst;
 }
@@ -276,7 +277,11 @@ TYPED_TEST_P(ForceSuite, BadArgumentsAreReportedAndLeaveOutputsAlone) {
     calc_pot(c.n, c.js, c.je, 0.0f, one, pot);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(pot[0], 42.0);
-    EXPECT_EQ(err.rfind(report_line(A::kName, nbf::check_line::kPotArgs, "invalid argument").substr(0, 40), 0), 0u) << err;
+    EXPECT_EQ(
+        err.rfind(
+            report_line(A::kName, nbf::check_line::kPotArgs, "invalid argument").substr(0, 40), 0),
+        0u)
+        << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   }
   const auto p = predictors<A>(plummer_cloud(2, 1));
@@ -327,7 +332,8 @@ TYPED_TEST_P(ForceSuite, BindingFailuresEndTheProcess) {
         },
         ::testing::ExitedWithCode(1), "^" + escape(report_line(A::kName, line, text)) + "$");
   };
-  dies(Call::device_count, nbf::host::kNoDevice, A::kLineDeviceCount, "no host device is available");
+  dies(Call::device_count, nbf::host::kNoDevice, A::kLineDeviceCount,
+       "no host device is available");
   dies(Call::set_device, nbf::host::kInvalidDevice, A::kLineSetDevice, "invalid device ordinal");
   dies(Call::device_properties, nbf::host::kInvalidValue, A::kLineProperties, "invalid argument");
   EXPECT_EXIT(
@@ -336,7 +342,10 @@ TYPED_TEST_P(ForceSuite, BindingFailuresEndTheProcess) {
         CUDA_MPI_Init(3);
       },
       ::testing::ExitedWithCode(1),
-      "^" + escape(report_line(A::kName, A::kLineDeviceCount, "no device found (device count is 0)")) + "$");
+      "^" +
+          escape(
+              report_line(A::kName, A::kLineDeviceCount, "no device found (device count is 0)")) +
+          "$");
 }
 
 // A failed allocation or copy never hands back a result: the error line and
@@ -352,7 +361,8 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
           nbf::host::fail_call(call, nth, nbf::host::kOutOfMemory);
           forces<A>(p, p, 1e-4f);
         },
-        ::testing::ExitedWithCode(1), "^" + escape(report_line(A::kName, check, "out of memory")) + "$")
+        ::testing::ExitedWithCode(1),
+        "^" + escape(report_line(A::kName, check, "out of memory")) + "$")
         << "check " << check;
   };
   force_dies(Call::malloc_device, 1, line::kForceAllocJ);
@@ -373,7 +383,8 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
           nbf::host::fail_call(call, nth, nbf::host::kOutOfMemory);
           calc_pot(8, 0, 8, 1e-4f, posm.data(), pot.data());
         },
-        ::testing::ExitedWithCode(1), "^" + escape(report_line(A::kName, check, "out of memory")) + "$")
+        ::testing::ExitedWithCode(1),
+        "^" + escape(report_line(A::kName, check, "out of memory")) + "$")
         << "check " << check;
   };
   pot_dies(Call::malloc_device, 1, line::kPotAllocSources);
@@ -386,8 +397,10 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
                             SelfInteractionIsExactlyZero, LaterCallsMayBringMoreJParticles,
-                            TimersAndEmptyCalls, PotentialMatchesReferenceAndExcludesCoincidentSources,
-                            BadArgumentsAreReportedAndLeaveOutputsAlone, BindingDealsRanksOverDevices,
-                            BindingFailuresEndTheProcess, AllocationAndCopyFailuresEndTheProcess);
+                            TimersAndEmptyCalls,
+                            PotentialMatchesReferenceAndExcludesCoincidentSources,
+                            BadArgumentsAreReportedAndLeaveOutputsAlone,
+                            BindingDealsRanksOverDevices, BindingFailuresEndTheProcess,
+                            AllocationAndCopyFailuresEndTheProcess);
 
 }  // namespace nbtest

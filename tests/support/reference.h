@@ -18,7 +18,9 @@ struct Derivs {
   double scale[4] = {};
 };
 
-inline double dot(const double* a, const double* b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+inline double dot(const double* a, const double* b) {
+  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
 inline double norm(const double* a) { return std::sqrt(dot(a, a)); }
 
 // Derivatives on target i due to sources js[0..], all from the Taylor
@@ -30,7 +32,8 @@ inline double norm(const double* a) { return std::sqrt(dot(a, a)); }
 //   s = m A / R2^1.5 - 6 alpha j - 3 beta a,
 //   c = m J / R2^1.5 - 9 alpha s - 9 beta j - 3 gamma a.
 // A source at the target's exact position contributes nothing.
-inline Derivs reference_derivs(const Particle& i, const std::vector<Particle>& sources, double eps2) {
+inline Derivs reference_derivs(const Particle& i, const std::vector<Particle>& sources,
+                               double eps2) {
   Derivs out;
   for (const Particle& j : sources) {
     double r[3], v[3], A[3], J[3];
@@ -45,7 +48,8 @@ inline Derivs reference_derivs(const Particle& i, const std::vector<Particle>& s
     const double mr3 = j.m / (R2 * std::sqrt(R2));
     const double alpha = dot(r, v) / R2;
     const double beta = (dot(v, v) + dot(r, A)) / R2 + alpha * alpha;
-    const double gamma = (3.0 * dot(v, A) + dot(r, J)) / R2 + alpha * (3.0 * beta - 4.0 * alpha * alpha);
+    const double gamma =
+        (3.0 * dot(v, A) + dot(r, J)) / R2 + alpha * (3.0 * beta - 4.0 * alpha * alpha);
     double a[3], jk[3], s[3], k[3];
     for (int c = 0; c < 3; ++c) {
       a[c] = mr3 * r[c];
@@ -66,8 +70,8 @@ inline Derivs reference_derivs(const Particle& i, const std::vector<Particle>& s
 }
 
 // Potential of target i due to sources [js, je); also the sum of |terms|.
-inline double reference_potential(const std::vector<Particle>& p, int i, int js, int je, double eps2,
-                                  double* scale = nullptr) {
+inline double reference_potential(const std::vector<Particle>& p, int i, int js, int je,
+                                  double eps2, double* scale = nullptr) {
   double sum = 0.0, mag = 0.0;
   for (int j = js; j < je; ++j) {
     double r[3];
