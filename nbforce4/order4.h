@@ -6,6 +6,7 @@
 
 #include "forcecore/ds.h"
 #include "forcecore/nbforce_common.h"
+#include "forcecore/pair_geometry.h"
 #include "nbforce4/nbforce4.h"
 
 // Partial or reduced force on the device, 48 bytes.
@@ -57,21 +58,14 @@ struct Order4 {
   // j acting on i: acc += m d / r^3, jrk += m v / r^3 - 3 (d.v) d m / r^5.
   template <class F>
   NBF_DEV static void h4_interaction(const Body<F>& i, const Body<F>& j, F eps2, Acc<F>& fo) {
-    F d[3], dv[3];
-    for (int c = 0; c < 3; ++c) d[c] = ds_diff(j.posH[c], j.posL[c], i.posH[c], i.posL[c]);
-    for (int c = 0; c < 3; ++c) dv[c] = j.vel[c] - i.vel[c];
-    const F r2 = fma_rn(d[2], d[2], fma_rn(d[1], d[1], fma_rn(d[0], d[0], eps2)));
-    const F rinv = rsqrt_approx(r2);
-    const F mrinv = j.mass * rinv;
-    const F rinv2 = rinv * rinv;
-    const F mrinv3 = rinv2 * mrinv;
-    F a[3];
-    for (int c = 0; c < 3; ++c) a[c] = mrinv3 * d[c];
-    for (int c = 0; c < 3; ++c) ds_accumulate(fo.acc[c], a[c]);
-    const F rv = fma_rn(d[2], dv[2], fma_rn(d[0], dv[0], d[1] * dv[1]));
-    const F alpha = rv * rinv2;
+    const PairGeometry<F> g = pair_geometry(i, j, eps2);
+    const F alpha = g.rv * g.rinv2;
     const F a3 = alpha * -3.0f;
-    for (int c = 0; c < 3; ++c) fo.jrk[c] = fo.jrk[c] + fma_rn(dv[c], mrinv3, a[c] * a3);
+    for (int c = 0; c < 3; ++c) {
+      const F a = g.mrinv3 * g.d[c];
+      ds_accumulate(fo.acc[c], a);
+      fo.jrk[c] = fo.jrk[c] + fma_rn(g.dv[c], g.mrinv3, a * a3);
+    }
   }
   template <class F>
   NBF_DEV static void interaction(const Body<F>& i, const Body<F>& j, F eps2, Acc<F>& fo) {

@@ -2,11 +2,13 @@
 #pragma once
 
 #include "nbforce4.h"
+#include "nbforce4/order4.h"
 #include "support/cloud.h"
 
 struct Adapter4 {
   using Predictor = ::Predictor;
   using Force = ::Force;
+  using Order = nbf::Order4;
   static constexpr const char* kName = "nbforce4";
   static constexpr const char* kGravity = "h4_gravity";
   static constexpr int kDerivs = 2;

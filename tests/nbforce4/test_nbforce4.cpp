@@ -1,12 +1,13 @@
-// nbforce4 on the host backend: the shared library suite, plus the jerk
+// nbforce4 on the host backend: the shared suites, plus the jerk
 // checked as the time derivative of the acceleration.
 #include "nbforce4/adapter4.h"
-#include "nbforce4/order4.h"
+#include "support/exact_suite.h"
 #include "support/force_suite.h"
 
 namespace nbtest {
 INSTANTIATE_TYPED_TEST_SUITE_P(Order4, ForceSuite, Adapter4);
-}
+INSTANTIATE_TYPED_TEST_SUITE_P(Order4, ExactSums, Adapter4);
+}  // namespace nbtest
 
 namespace {
 
@@ -40,21 +41,6 @@ TEST(Nbforce4Physics, JerkIsTheTimeDerivativeOfTheAcceleration) {
     }
   }
   EXPECT_LT(worst, 1e-3);
-}
-
-// The reduction of a row with one non-zero column returns that column whole:
-// with one j-particle only slice 27 holds a term, and the result is that
-// single pair step, bit for bit.
-TEST(Nbforce4Physics, SingleColumnSurvivesTheReductionWhole) {
-  const auto two = nbtest::plummer_cloud(2, 31);
-  const Predictor i = Adapter4::predictor(two[0]), j = Adapter4::predictor(two[1]);
-  nbf::Order4::Acc<float> acc{};
-  nbf::Order4::h4_interaction(nbf::Order4::load<float>(i), nbf::Order4::load<float>(j), 1e-4f, acc);
-  const auto run = nbtest::forces<Adapter4>({i}, {j}, 1e-4f);
-  for (int c = 0; c < 3; ++c) {
-    EXPECT_EQ(run.force[0].acc[c], nbf::ds_to_double(acc.acc[c]));
-    EXPECT_EQ(run.force[0].jrk[c], static_cast<double>(acc.jrk[c]));
-  }
 }
 
 }  // namespace
