@@ -1,10 +1,26 @@
 // The host's block context: one call of a kernel body runs all 128 threads
 // of a block, each phase between two barriers as a loop over the threads.
-// The pair phase, where the time goes, runs kLanes threads per vector with
-// their state in registers; the per-thread order of operations is that of
-// the scalar code, so the bits do not depend on how threads are grouped.
+//
+// The pair phase, where the time goes, runs kLanes threads per vector. Each
+// thread keeps its own order of operations, that of the scalar code, so the
+// bits do not depend on how threads are grouped into vectors. Two things
+// make the phase fast:
+//   - Lane state. The threads' particles and sums are gathered into vectors
+//     at the block's first tile and stay in that form across tiles, the way
+//     a thread's registers survive a barrier. They go back to the threads'
+//     variables before the block next runs a per-thread phase (each()),
+//     which is the only place the kernel can look at them.
+//   - Tiles read in place. A tile copy into shared memory is recorded, not
+//     made; the pair phase reads the records from the copy's source, and the
+//     copy is made only if a per-thread phase runs while it is pending (the
+//     shared bytes must then hold the tile). The source is the kernel's
+//     input, which nothing writes while the block runs.
+// Threads whose i-particle lies past the end of the pass skip the pair work;
+// their sums stay zero and are never written.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "forcecore/lanes.h"
@@ -13,6 +29,13 @@
 namespace nbf {
 
 inline constexpr unsigned kMaxSharedBytes = 10240;
+
+// Room for a block's per-thread particles and sums in lane form, and the
+// widest tile record, in 4-byte words, that the transposed tile holds.
+inline constexpr std::size_t kLaneStateBytes = 24576;
+inline constexpr int kMaxRecordWords = 24;
+
+static_assert(16 % kLanes == 0, "a vector of threads must divide a shared i-particle's threads");
 
 // A per-thread variable: one slot per thread of the block.
 template <class T>
@@ -51,6 +74,52 @@ inline void select_lanes(LaneMask keep, SL& acc, const SL& next) {
   for (unsigned i = 0; i < sizeof(SL) / sizeof(Lanes); ++i) a[i] = select(keep, n[i], a[i]);
 }
 
+// Threads that share one vector in the pair phase. Either every lane reads
+// the same tile record (one j-share of several i-particles), or the lanes are
+// consecutive j-shares of one i-particle and read consecutive records.
+struct LaneGroup {
+  int thread[kLanes];  // lanes past `live` repeat a live thread; their results are dropped
+  int live;
+  int joff;          // j-share of lane 0
+  bool consecutive;  // lane l has j-share joff + l
+};
+
+// Where each word of a pair step's particle comes from in a tile record, so
+// that a transposed tile can be read as particles of lanes. A term whose
+// load does more than copy fields gets `direct` false.
+template <class Term>
+struct RecordWords {
+  static constexpr int kBody = word_count<typename Term::template Body<float>>();
+  static constexpr int kRecord = word_count<typename Term::Predictor>();
+  int word[kBody];
+  bool direct;
+};
+
+template <class Term>
+const RecordWords<Term>& record_words() {
+  static const RecordWords<Term> map = [] {
+    using Pred = typename Term::Predictor;
+    using BodyF = typename Term::template Body<float>;
+    RecordWords<Term> m{};
+    m.direct = sizeof(Pred) % 16 == 0 && RecordWords<Term>::kRecord <= kMaxRecordWords;
+    float probe_words[RecordWords<Term>::kRecord];
+    for (int k = 0; k < RecordWords<Term>::kRecord; ++k) probe_words[k] = 1.0f + k;
+    Pred probe;
+    std::memcpy(&probe, probe_words, sizeof probe);
+    const BodyF b = Term::template load<float>(probe);
+    float body_words[RecordWords<Term>::kBody];
+    std::memcpy(body_words, &b, sizeof b);
+    for (int w = 0; w < RecordWords<Term>::kBody; ++w) {
+      m.word[w] = -1;
+      for (int k = 0; k < RecordWords<Term>::kRecord; ++k)
+        if (body_words[w] == probe_words[k]) m.word[w] = k;
+      m.direct = m.direct && m.word[w] >= 0;
+    }
+    return m;
+  }();
+  return map;
+}
+
 struct HostBlock {
   template <class T>
   using Local = Many<T>;
@@ -61,6 +130,10 @@ struct HostBlock {
   bool plain = false;     // run the pair phase one thread at a time
   unsigned char* share = nullptr;
 
+  HostBlock() = default;
+  HostBlock(const HostBlock&) = delete;
+  HostBlock& operator=(const HostBlock&) = delete;
+
   int block_x() const { return bx; }
   int block_y() const { return by; }
 
@@ -70,8 +143,16 @@ struct HostBlock {
     return share;
   }
 
+  // Called by the executor before each block: nothing of the last one is
+  // carried over.
+  void begin_block() {
+    held_ = false;
+    pending_bytes_ = 0;
+  }
+
   template <class Fn>
   void each(Fn fn) {
+    settle();
     if (reversed) {
       for (int t = NTHREAD - 1; t >= 0; --t) fn(t);
     } else {
@@ -82,94 +163,247 @@ struct HostBlock {
   // implicit.
   void sync() {}
   void sync_group() {}
+
+  // Copies into shared memory wait until something other than the pair
+  // phase needs them; every other copy is made at once.
   void copy_units(void* dst, const void* src, int units) {
-    std::memcpy(dst, src, static_cast<std::size_t>(units) * 16);
+    const std::size_t bytes = static_cast<std::size_t>(units) * 16;
+    const bool into_share = share_part(dst, bytes) == 2;
+    const bool from_share = share_part(src, bytes) != 0;
+    if (pending_bytes_ != 0 && (from_share || !(dst == pending_dst_ && bytes >= pending_bytes_)))
+      materialize();
+    if (!into_share || from_share || plain) {
+      std::memcpy(dst, src, bytes);
+      return;
+    }
+    pending_dst_ = static_cast<unsigned char*>(dst);
+    pending_src_ = static_cast<const unsigned char*>(src);
+    pending_bytes_ = bytes;
   }
 
   template <class Term, class Body, class Acc>
   void pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& fo,
                  const typename Term::Predictor* tile, float eps2);
+
+ private:
+  // How much of [p, p + bytes) lies in the shared array: 0 none, 1 some,
+  // 2 all.
+  int share_part(const void* p, std::size_t bytes) const {
+    const std::uintptr_t b = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t s = reinterpret_cast<std::uintptr_t>(share);
+    if (share == nullptr || b + bytes <= s || b >= s + kMaxSharedBytes) return 0;
+    return b >= s && b + bytes <= s + kMaxSharedBytes ? 2 : 1;
+  }
+  // Makes the pending tile copy, if any.
+  void materialize() {
+    if (pending_bytes_ != 0) std::memcpy(pending_dst_, pending_src_, pending_bytes_);
+    pending_bytes_ = 0;
+  }
+  // Shared memory and the threads' variables as the kernel expects them.
+  void settle() {
+    materialize();
+    if (held_) {
+      flush_(*this);
+      held_ = false;
+    }
+  }
+  // Where the records of a tile that starts at `tile` can be read.
+  const void* tile_source(const void* tile, std::size_t bytes) const {
+    const unsigned char* t = static_cast<const unsigned char*>(tile);
+    if (pending_bytes_ != 0 && t >= pending_dst_ && t + bytes <= pending_dst_ + pending_bytes_)
+      return pending_src_ + (t - pending_dst_);
+    return tile;
+  }
+
+  template <class Term, class Body, class Acc>
+  void gather(const Split& sp, Many<Body>& me, Many<Acc>& fo);
+  template <class Term, class Body, class Acc>
+  static void flush(HostBlock& blk);
+  template <class Term>
+  void transpose(const typename Term::Predictor* src, int lim);
+
+  // The pending tile copy.
+  unsigned char* pending_dst_ = nullptr;
+  const unsigned char* pending_src_ = nullptr;
+  std::size_t pending_bytes_ = 0;
+
+  // Lane state of the pair phase, valid while held_.
+  bool held_ = false;
+  const void* held_me_ = nullptr;
+  void* held_fo_ = nullptr;
+  int held_rem_ = 0;
+  void (*flush_)(HostBlock&) = nullptr;
+  int groups_ = 0;
+  LaneGroup group_[NTHREAD / kLanes];
+  // The groups' particles, then their sums; both records are made of Lanes.
+  Lanes lane_state_[kLaneStateBytes / sizeof(Lanes)];
+  template <class Term>
+  typename Term::template Body<Lanes>* lane_bodies() {
+    return reinterpret_cast<typename Term::template Body<Lanes>*>(lane_state_);
+  }
+  template <class Term>
+  typename Term::template Acc<Lanes>* lane_sums() {
+    constexpr std::size_t kBodyLanes = sizeof(typename Term::template Body<Lanes>) / sizeof(Lanes);
+    return reinterpret_cast<typename Term::template Acc<Lanes>*>(lane_state_ +
+                                                                 NTHREAD / kLanes * kBodyLanes);
+  }
+
+  // The current tile transposed: columns_[w][k] is word w of record k.
+  alignas(64) float columns_[kMaxRecordWords][NTHREAD + kLanes];
 };
 
-// Threads whose i lies past the pass skip the pair work (their sums stay
-// zero and are never written). The others are grouped so that the lanes of
-// a vector share their tile records where possible: consecutive threads when
-// a vector fits in one j-share, else the threads of one i-particle.
-inline int pair_thread_order(const Split& sp, bool reversed, int* order) {
+// Groups the threads that have pair work into vectors and loads their state.
+template <class Term, class Body, class Acc>
+void HostBlock::gather(const Split& sp, Many<Body>& me, Many<Acc>& fo) {
+  using BodyL = typename Term::template Body<Lanes>;
+  using AccL = typename Term::template Acc<Lanes>;
+  static_assert(NTHREAD / kLanes * (sizeof(BodyL) + sizeof(AccL)) <= kLaneStateBytes,
+                "lane state does not fit");
   const int active_i = sp.rem < sp.ni_block ? sp.rem : sp.ni_block;
-  int n = 0;
+  groups_ = 0;
+  auto add = [&](int first_t, int step_t, int count, int joff, bool consecutive) {
+    LaneGroup& g = group_[groups_++];
+    g.live = count;
+    g.joff = joff;
+    g.consecutive = consecutive;
+    for (int l = 0; l < kLanes; ++l) g.thread[l] = first_t + step_t * (l < count ? l : count - 1);
+  };
   if (sp.ni_block >= kLanes) {
-    for (int t = 0; t < NTHREAD; ++t)
-      if (sp.ioff(t) < active_i) order[n++] = t;
+    // One j-share per vector: lanes are i-particles of the same share.
+    for (int j = 0; j < sp.jsplit; ++j)
+      for (int i = 0; i < active_i; i += kLanes)
+        add(i + j * sp.ni_block, 1, active_i - i < kLanes ? active_i - i : kLanes, j, false);
   } else {
+    // One i-particle per vector: lanes are its consecutive j-shares.
     for (int i = 0; i < active_i; ++i)
-      for (int g = 0; g < sp.jsplit; ++g) order[n++] = i + g * sp.ni_block;
+      for (int j = 0; j < sp.jsplit; j += kLanes)
+        add(i + j * sp.ni_block, sp.ni_block, kLanes, j, true);
   }
-  if (reversed)
-    for (int a = 0, b = n - 1; a < b; ++a, --b) {
-      const int x = order[a];
-      order[a] = order[b];
-      order[b] = x;
+  BodyL* body = lane_bodies<Term>();
+  AccL* acc = lane_sums<Term>();
+  for (int g = 0; g < groups_; ++g)
+    for (int l = 0; l < kLanes; ++l) {
+      put_lane(body[g], l, me[group_[g].thread[l]]);
+      put_lane(acc[g], l, fo[group_[g].thread[l]]);
     }
-  return n;
+  held_ = true;
+  held_me_ = &me;
+  held_fo_ = &fo;
+  held_rem_ = sp.rem;
+  flush_ = &HostBlock::flush<Term, Body, Acc>;
+}
+
+// The sums of the lanes back into the threads' variables.
+template <class Term, class Body, class Acc>
+void HostBlock::flush(HostBlock& blk) {
+  using AccL = typename Term::template Acc<Lanes>;
+  Many<Acc>& fo = *static_cast<Many<Acc>*>(blk.held_fo_);
+  const AccL* acc = blk.lane_sums<Term>();
+  for (int g = 0; g < blk.groups_; ++g)
+    for (int l = 0; l < blk.group_[g].live; ++l) get_lane(fo[blk.group_[g].thread[l]], l, acc[g]);
+}
+
+// Records [0, lim) of the tile, rounded up to a multiple of four, into
+// columns_, four records and one 16-byte unit at a time. The columns that
+// lanes past lim read in the last step are set to zero.
+template <class Term>
+void HostBlock::transpose(const typename Term::Predictor* src, int lim) {
+  typedef float Quad __attribute__((vector_size(16)));
+  constexpr int kUnits = static_cast<int>(sizeof(typename Term::Predictor) / 16);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(src);
+  for (int k = 0; k < lim; k += 4)
+    for (int u = 0; u < kUnits; ++u) {
+      Quad r[4];
+      for (int q = 0; q < 4; ++q)
+        std::memcpy(&r[q], bytes + (static_cast<std::size_t>(k + q) * kUnits + u) * 16, 16);
+      const Quad lo01 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+      const Quad hi01 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+      const Quad lo23 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+      const Quad hi23 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+      const Quad w0 = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
+      const Quad w1 = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
+      const Quad w2 = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
+      const Quad w3 = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
+      std::memcpy(&columns_[4 * u + 0][k], &w0, 16);
+      std::memcpy(&columns_[4 * u + 1][k], &w1, 16);
+      std::memcpy(&columns_[4 * u + 2][k], &w2, 16);
+      std::memcpy(&columns_[4 * u + 3][k], &w3, 16);
+    }
+  const int end = (lim + 3) / 4 * 4;
+  for (int w = 0; w < 4 * kUnits; ++w) std::memset(&columns_[w][end], 0, kLanes * sizeof(float));
 }
 
 template <class Term, class Body, class Acc>
 void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& fo,
                           const typename Term::Predictor* tile, float eps2) {
+  using Pred = typename Term::Predictor;
   using BodyL = typename Term::template Body<Lanes>;
   using AccL = typename Term::template Acc<Lanes>;
-  int order[NTHREAD];
-  const int n = pair_thread_order(sp, reversed, order);
 
   if (plain) {
-    for (int a = 0; a < n; ++a) {
-      const int t = order[a];
+    const int active_i = sp.rem < sp.ni_block ? sp.rem : sp.ni_block;
+    for (int a = 0; a < NTHREAD; ++a) {
+      const int t = reversed ? NTHREAD - 1 - a : a;
+      if (sp.ioff(t) >= active_i) continue;
       for (int k = sp.joff(t); k < lim; k += sp.jsplit)
         Term::interaction(me[t], Term::template load<float>(tile[k]), eps2, fo[t]);
     }
     return;
   }
 
+  if (held_ && (held_me_ != &me || held_fo_ != &fo || held_rem_ != sp.rem)) settle();
+  if (!held_) gather<Term>(sp, me, fo);
+  const Pred* src = static_cast<const Pred*>(tile_source(tile, NTHREAD * sizeof(Pred)));
+
+  const RecordWords<Term>& words = record_words<Term>();
+  bool transposed = false;
   const Lanes eps = splat<Lanes>(eps2);
-  for (int g = 0; g < n; g += kLanes) {
-    // Lanes beyond the last thread repeat it; their results are dropped.
-    int lane_t[kLanes];
-    for (int l = 0; l < kLanes; ++l) lane_t[l] = order[g + l < n ? g + l : n - 1];
-    BodyL gathered_i;
-    AccL gathered_acc;
-    bool uniform = true;
-    for (int l = 0; l < kLanes; ++l) {
-      put_lane(gathered_i, l, me[lane_t[l]]);
-      put_lane(gathered_acc, l, fo[lane_t[l]]);
-      uniform = uniform && sp.joff(lane_t[l]) == sp.joff(lane_t[0]);
-    }
-    const BodyL i = gathered_i;
-    AccL acc = gathered_acc;
-    if (uniform) {
+  const BodyL* body = lane_bodies<Term>();
+  AccL* accs = lane_sums<Term>();
+  for (int n = 0; n < groups_; ++n) {
+    const int g = reversed ? groups_ - 1 - n : n;
+    const LaneGroup& grp = group_[g];
+    const BodyL i = body[g];
+    AccL acc = accs[g];
+    if (!grp.consecutive) {
       // Every lane reads the same record: one broadcast per field.
-      for (int k = sp.joff(lane_t[0]); k < lim; k += sp.jsplit)
-        Term::interaction(i, Term::template load<Lanes>(tile[k]), eps, acc);
-    } else {
-      for (int step = 0;; ++step) {
-        LaneMask live;
+      for (int k = grp.joff; k < lim; k += sp.jsplit)
+        Term::interaction(i, Term::template load<Lanes>(src[k]), eps, acc);
+    } else if (words.direct) {
+      // Lane l reads record k + l: one load per field from the transposed
+      // tile.
+      if (!transposed) transpose<Term>(src, lim);
+      transposed = true;
+      for (int k = grp.joff; k < lim; k += sp.jsplit) {
         BodyL j;
-        bool any = false;
-        for (int l = 0; l < kLanes; ++l) {
-          const int k = sp.joff(lane_t[l]) + step * sp.jsplit;
-          live[l] = k < lim ? -1 : 0;
-          any = any || k < lim;
-          put_lane(j, l, Term::template load<float>(tile[k < lim ? k : 0]));
+        Lanes* jw = reinterpret_cast<Lanes*>(&j);
+        for (int w = 0; w < RecordWords<Term>::kBody; ++w)
+          std::memcpy(&jw[w], &columns_[words.word[w]][k], sizeof(Lanes));
+        if (k + kLanes <= lim) {
+          Term::interaction(i, j, eps, acc);
+        } else {
+          LaneMask live;
+          for (int l = 0; l < kLanes; ++l) live[l] = k + l < lim ? -1 : 0;
+          AccL next = acc;
+          Term::interaction(i, j, eps, next);
+          select_lanes(live, acc, next);
         }
-        if (!any) break;
+      }
+    } else {
+      // A record the transposed tile cannot serve: one lane at a time.
+      for (int k = grp.joff; k < lim; k += sp.jsplit) {
+        BodyL j{};
+        LaneMask live;
+        for (int l = 0; l < kLanes; ++l) {
+          live[l] = k + l < lim ? -1 : 0;
+          put_lane(j, l, Term::template load<float>(src[k + l < lim ? k + l : k]));
+        }
         AccL next = acc;
         Term::interaction(i, j, eps, next);
         select_lanes(live, acc, next);
       }
     }
-    const AccL result = acc;
-    const int used = n - g < kLanes ? n - g : kLanes;
-    for (int l = 0; l < used; ++l) get_lane(fo[lane_t[l]], l, result);
+    accs[g] = acc;
   }
 }
 

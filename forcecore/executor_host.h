@@ -26,6 +26,7 @@ void run_grid(rt::Dim3 grid, Body body) {
     blk.share = share;
 #pragma omp for schedule(dynamic, 1)
     for (long b = 0; b < blocks; ++b) {
+      blk.begin_block();
       blk.bx = static_cast<int>(b % grid.x);
       blk.by = static_cast<int>(b / grid.x % grid.y);
       body(blk);

@@ -154,7 +154,7 @@ NBF_DEV void pot_block(B& blk, int js, int je, float eps2, const Posm* posm, flo
   const Split one_each = split_for(NTHREAD);
   for (long j0 = js; j0 < je; j0 += NTHREAD) {
     blk.sync();
-    blk.each([&](int t) { share[t] = posm[j0 + t]; });
+    blk.copy_units(share, posm + j0, NTHREAD * static_cast<int>(sizeof(Posm)) / 16);
     blk.sync();
     const int lim = je - j0 < NTHREAD ? static_cast<int>(je - j0) : NTHREAD;
     blk.template pair_tile<PotTerm>(one_each, lim, me, acc, share, eps2);

@@ -175,6 +175,32 @@ TYPED_TEST_P(ForceSuite, BitsDoNotDependOnExecution) {
   }
 }
 
+// Several tiles per slice (nj > 28 * 256): the lanes executor carries each
+// thread's sums from one tile to the next; the potential likewise.
+TYPED_TEST_P(ForceSuite, BitsDoNotDependOnExecutionOverManyTiles) {
+  using A = TypeParam;
+  const auto cloud = plummer_cloud(7300, 17);
+  const auto jp = predictors<A>(cloud);
+  const auto posm = to_posm(cloud);
+  auto potential = [&] {
+    std::vector<double> pot(1000);
+    calc_pot(1000, 3, 950, 1e-4f, posm.data(), pot.data());
+    return pot;
+  };
+  const auto pot_lanes = potential();
+  for (int ni : {1, 6, 17, 64, 129}) {
+    const std::vector<typename A::Predictor> ip(jp.begin(), jp.begin() + ni);
+    const auto lanes = forces<A>(ip, jp, 1e-4f);
+    nbf::host::set_thread_order(nbf::host::ThreadOrder::reversed);
+    EXPECT_TRUE(same_bits<A>(lanes.force, forces<A>(ip, jp, 1e-4f).force)) << "reversed, ni " << ni;
+    nbf::host::set_thread_order(nbf::host::ThreadOrder::forward);
+    nbf::host::set_executor(nbf::host::Executor::plain);
+    EXPECT_TRUE(same_bits<A>(lanes.force, forces<A>(ip, jp, 1e-4f).force)) << "plain, ni " << ni;
+    EXPECT_EQ(std::memcmp(pot_lanes.data(), potential().data(), 1000 * sizeof(double)), 0);
+    nbf::host::set_executor(nbf::host::Executor::lanes);
+  }
+}
+
 // A particle that is its own only source feels exactly nothing.
 TYPED_TEST_P(ForceSuite, SelfInteractionIsExactlyZero) {
   using A = TypeParam;
@@ -396,6 +422,7 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
 
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
+                            BitsDoNotDependOnExecutionOverManyTiles,
                             SelfInteractionIsExactlyZero, LaterCallsMayBringMoreJParticles,
                             TimersAndEmptyCalls,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,

@@ -1,0 +1,335 @@
+// Benchmarks of one force library (the order is NBBENCH_ORDER: 4, 6 or 8;
+// the libraries export the same symbols, so each program links one): its
+// force passes at three shapes, the same sums done by the plain
+// double-precision loop, the machine's FMA peak, the one- to two-thread
+// scaling of the full pass and, in the fourth-order program, calc_pot.
+//
+// Counters of a library benchmark:
+//   interactions_per_s  pair terms per second (ni * nj per call)
+//   GFLOPS              at the customary count per pair term of the order
+//   x_plain_double      interactions_per_s over the plain loop's, same shape
+//   x_plain_double_scalar  the same against the plain loop compiled scalar
+//   pct_fma_peak        GFLOPS as a percentage of the FMA peak
+//   pct_full_pass       interactions_per_s as a percentage of the full pass's
+//   speedup_1_to_2      two-thread over one-thread rate of the full pass
+//   pct_j_copy          share of a call's time spent copying the j-predictors
+//                       (up to the library's j-stamp)
+#include <omp.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_common.h"
+
+#if NBBENCH_ORDER == 4
+#include "nbforce4.h"
+#elif NBBENCH_ORDER == 6
+#include "nbforce6.h"
+#elif NBBENCH_ORDER == 8
+#include "nbforce8.h"
+#else
+#error "NBBENCH_ORDER must be 4, 6 or 8"
+#endif
+
+namespace nbbench {
+namespace {
+
+constexpr int kOrder = NBBENCH_ORDER;
+constexpr double kFlops = kOrder == 4 ? kFlopsOrder4 : kOrder == 6 ? kFlopsOrder6 : kFlopsOrder8;
+const std::string kLib = "nbforce" + std::to_string(kOrder);
+const std::string kPlain = "plain_double/order" + std::to_string(kOrder);
+const std::string kPlainScalar = "plain_double_scalar/order" + std::to_string(kOrder);
+
+struct Shape {
+  const char* name;
+  int ni;
+  int nj;
+};
+constexpr Shape kFull{"full_pass", 16384, 16384};
+constexpr Shape kBlockStep{"block_step", 64, 65536};
+constexpr Shape kSingle{"single", 1, 65536};
+constexpr Shape kShapes[] = {kFull, kBlockStep, kSingle};
+
+double pairs(const Shape& s) { return static_cast<double>(s.ni) * s.nj; }
+
+// The i-particles of a shape are the first ni of its j-particles.
+const Cloud& cloud_for(const Shape& s) {
+  static const Cloud small = make_cloud(kFull.nj);
+  static const Cloud large = make_cloud(kBlockStep.nj);
+  return s.nj == small.n ? small : large;
+}
+
+std::vector<Predictor> to_predictors(const Cloud& c) {
+  std::vector<Predictor> p(static_cast<std::size_t>(c.n));
+  for (int i = 0; i < c.n; ++i) {
+    Predictor& q = p[static_cast<std::size_t>(i)];
+    q = Predictor{};
+    for (int k = 0; k < 3; ++k) {
+      nbforce_split(c.x[k][i], &q.posH[k], &q.posL[k]);
+      q.vel[k] = static_cast<float>(c.v[k][i]);
+#if NBBENCH_ORDER >= 6
+      q.acc[k] = static_cast<float>(c.a[k][i]);
+#endif
+#if NBBENCH_ORDER >= 8
+      q.jrk[k] = static_cast<float>(c.j[k][i]);
+#endif
+    }
+    q.mass = static_cast<float>(c.m[i]);
+  }
+  return p;
+}
+
+const std::vector<Predictor>& predictors_for(const Shape& s) {
+  static const std::vector<Predictor> small = to_predictors(cloud_for(kFull));
+  static const std::vector<Predictor> large = to_predictors(cloud_for(kBlockStep));
+  return s.nj == kFull.nj ? small : large;
+}
+
+// ---------------------------------------------------------------------------
+// Yardsticks.
+
+constexpr long kPeakReps = 1L << 22;
+
+double fma_peak_rate() {
+  static float sink = 0.0f;
+  static const double flops = fma_peak_kernel(kPeakReps, &sink);
+  return rate_of("fma_peak", flops, [] { fma_peak_kernel(kPeakReps, &sink); });
+}
+
+void bm_fma_peak(benchmark::State& state) {
+  static float sink = 0.0f;
+  double flops = 0;
+  const double secs = timed_loop(state, [&] { flops = fma_peak_kernel(kPeakReps, &sink); });
+  measured()["fma_peak"] = flops / secs;
+  set_counter(state, "GFLOPS", flops / secs * 1e-9);
+  set_counter(state, "threads", omp_get_max_threads());
+}
+
+// The plain loop as compiled with the project's flags (`vec`) or with
+// vectorisation off (`scalar`, for comparison only).
+void plain_force(const Shape& s, bool scalar_copy, std::vector<double>& out) {
+  const int stride = kOrder == 4 ? 6 : kOrder == 6 ? 9 : 12;
+  out.resize(static_cast<std::size_t>(s.ni) * stride);
+  const Cloud& c = cloud_for(s);
+  auto* fn = kOrder == 4   ? (scalar_copy ? scalar::force4 : vec::force4)
+             : kOrder == 6 ? (scalar_copy ? scalar::force6 : vec::force6)
+                           : (scalar_copy ? scalar::force8 : vec::force8);
+  fn(c, s.ni, s.nj, kEps2, out.data());
+}
+
+std::string plain_key(const Shape& s, bool scalar_copy) {
+  return (scalar_copy ? kPlainScalar : kPlain) + "/" + s.name;
+}
+
+double plain_rate(const Shape& s, bool scalar_copy = false) {
+  std::vector<double> out;
+  return rate_of(plain_key(s, scalar_copy), pairs(s), [&] { plain_force(s, scalar_copy, out); });
+}
+
+void bm_plain(benchmark::State& state, Shape s, bool scalar_copy) {
+  std::vector<double> out;
+  cloud_for(s);  // made outside the timing
+  const double secs = timed_loop(state, [&] { plain_force(s, scalar_copy, out); });
+  const double rate = pairs(s) / secs;
+  measured()[plain_key(s, scalar_copy)] = rate;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "GFLOPS", rate * kFlops * 1e-9);
+}
+
+// ---------------------------------------------------------------------------
+// The library.
+
+// One calc_force call of a shape. The library stamps the time right after
+// copying the j-predictors; the seconds up to the stamp are added up.
+struct ForceCall {
+  Shape s;
+  std::vector<Force> force;
+  double stamp = 0, ip_time = 0, fo_time = 0, before_stamp = 0, total = 0;
+  explicit ForceCall(Shape shape) : s(shape), force(static_cast<std::size_t>(shape.ni)) {}
+  void operator()() {
+    const std::vector<Predictor>& p = predictors_for(s);
+    const double t0 = wtime();
+    calc_force(s.ni, s.nj, p.data(), p.data(), force.data(), static_cast<float>(kEps2), &stamp,
+               &ip_time, &fo_time);
+    before_stamp += stamp - t0;
+    total += wtime() - t0;
+  }
+};
+
+// Runs fn with the library's parallel regions limited to `threads` threads.
+template <class Fn>
+void with_threads(int threads, Fn&& fn) {
+  const int before = omp_get_max_threads();
+  omp_set_num_threads(threads);
+  fn();
+  omp_set_num_threads(before);
+}
+
+double library_rate(const Shape& s, int threads = 0) {
+  std::string key = kLib + "/" + s.name;
+  if (threads > 0) key += "/threads:" + std::to_string(threads);
+  ForceCall call(s);
+  return rate_of(key, pairs(s), [&] {
+    if (threads > 0) {
+      with_threads(threads, call);
+    } else {
+      call();
+    }
+  });
+}
+
+void report_library(benchmark::State& state, const Shape& s, double secs) {
+  const double rate = pairs(s) / secs;
+  const double gflops = rate * kFlops * 1e-9;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "GFLOPS", gflops);
+  set_counter(state, "x_plain_double", rate / plain_rate(s));
+  set_counter(state, "pct_fma_peak", 100.0 * gflops * 1e9 / fma_peak_rate());
+  if (s.ni != kFull.ni || s.nj != kFull.nj) {
+    set_counter(state, "pct_full_pass", 100.0 * rate / library_rate(kFull));
+  } else {
+    set_counter(state, "x_plain_double_scalar", rate / plain_rate(s, true));
+  }
+}
+
+void bm_library(benchmark::State& state, Shape s) {
+  ForceCall call(s);
+  call();  // the first call sets up the library's buffers
+  call.before_stamp = call.total = 0;
+  const double secs = timed_loop(state, call);
+  measured()[kLib + "/" + s.name] = pairs(s) / secs;
+  report_library(state, s, secs);
+  set_counter(state, "pct_j_copy", 100.0 * call.before_stamp / call.total);
+}
+
+void bm_library_threads(benchmark::State& state, int threads) {
+  ForceCall call(kFull);
+  double secs = 0;
+  with_threads(threads, [&] {
+    call();
+    secs = timed_loop(state, call);
+  });
+  const double rate = pairs(kFull) / secs;
+  measured()[kLib + "/" + kFull.name + "/threads:" + std::to_string(threads)] = rate;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "GFLOPS", rate * kFlops * 1e-9);
+  if (threads > 1) set_counter(state, "speedup_1_to_2", rate / library_rate(kFull, 1));
+}
+
+// ---------------------------------------------------------------------------
+// calc_pot: the potential of all particles of the full-pass set.
+
+#if NBBENCH_POTENTIAL
+struct PotCall {
+  std::vector<Posm> posm;
+  std::vector<double> pot;
+  PotCall() {
+    const Cloud& c = cloud_for(kFull);
+    posm.resize(static_cast<std::size_t>(c.n));
+    pot.resize(static_cast<std::size_t>(c.n));
+    for (int i = 0; i < c.n; ++i) {
+      Posm& q = posm[static_cast<std::size_t>(i)];
+      for (int k = 0; k < 3; ++k) nbforce_split(c.x[k][i], &q.pos[k].x, &q.pos[k].y);
+      q.mass = static_cast<float>(c.m[i]);
+      q.unused = 0.0f;
+    }
+  }
+  void operator()() {
+    const int n = static_cast<int>(posm.size());
+    calc_pot(n, 0, n, static_cast<float>(kEps2), posm.data(), pot.data());
+  }
+};
+
+void plain_pot(bool scalar_copy, std::vector<double>& out) {
+  const Cloud& c = cloud_for(kFull);
+  out.resize(static_cast<std::size_t>(c.n));
+  (scalar_copy ? scalar::potential : vec::potential)(c, c.n, kEps2, out.data());
+}
+
+std::string plain_pot_key(bool scalar_copy) {
+  return std::string(scalar_copy ? "plain_double_scalar" : "plain_double") + "/potential/full_pass";
+}
+
+double plain_pot_rate(bool scalar_copy) {
+  std::vector<double> out;
+  return rate_of(plain_pot_key(scalar_copy), pairs(kFull), [&] { plain_pot(scalar_copy, out); });
+}
+
+void bm_plain_pot(benchmark::State& state, bool scalar_copy) {
+  std::vector<double> out;
+  const double secs = timed_loop(state, [&] { plain_pot(scalar_copy, out); });
+  const double rate = pairs(kFull) / secs;
+  measured()[plain_pot_key(scalar_copy)] = rate;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "GFLOPS", rate * kFlopsPotential * 1e-9);
+}
+
+void bm_pot(benchmark::State& state) {
+  PotCall call;
+  call();
+  const double secs = timed_loop(state, call);
+  const double rate = pairs(kFull) / secs;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "GFLOPS", rate * kFlopsPotential * 1e-9);
+  set_counter(state, "x_plain_double", rate / plain_pot_rate(false));
+  set_counter(state, "x_plain_double_scalar", rate / plain_pot_rate(true));
+  set_counter(state, "pct_fma_peak", 100.0 * rate * kFlopsPotential / fma_peak_rate());
+}
+#endif
+
+void register_all() {
+  // Yardsticks first, so that the library's ratios use this run's figures.
+  // Rates come from the fastest call of each benchmark; the longer calls get
+  // more time, so that some of them run undisturbed on a busy machine.
+  benchmark::RegisterBenchmark("fma_peak", bm_fma_peak)->UseRealTime()->MinTime(0.5);
+  // The plain loop's full pass takes most of a second: a fixed count of
+  // calls keeps the run short.
+  for (const Shape& s : kShapes) {
+    auto* b = benchmark::RegisterBenchmark(plain_key(s, false).c_str(), bm_plain, s, false)
+                  ->UseRealTime()
+                  ->Unit(benchmark::kMillisecond);
+    if (s.ni == kFull.ni) b->Iterations(3);
+  }
+  benchmark::RegisterBenchmark(plain_key(kFull, true).c_str(), bm_plain, kFull, true)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond)
+      ->Iterations(2);
+  for (const Shape& s : kShapes) {
+    auto* b = benchmark::RegisterBenchmark((kLib + "/" + s.name).c_str(), bm_library, s)
+                  ->UseRealTime()
+                  ->Unit(benchmark::kMillisecond);
+    if (s.ni == kFull.ni) b->MinTime(1.0);
+  }
+  for (int threads : {1, 2})
+    benchmark::RegisterBenchmark(
+        (kLib + "/" + kFull.name + "/threads:" + std::to_string(threads)).c_str(),
+        bm_library_threads, threads)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+#if NBBENCH_POTENTIAL
+  for (bool scalar_copy : {false, true})
+    benchmark::RegisterBenchmark(plain_pot_key(scalar_copy).c_str(), bm_plain_pot, scalar_copy)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(3);
+  benchmark::RegisterBenchmark("calc_pot/full_pass", bm_pot)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+#endif
+}
+
+}  // namespace
+}  // namespace nbbench
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::AddCustomContext("library", nbbench::kLib);
+  benchmark::AddCustomContext("omp_max_threads", std::to_string(omp_get_max_threads()));
+  nbbench::register_all();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
