@@ -1,0 +1,45 @@
+// The processes of one run. With MPI each rank holds a share of the
+// j-particles and every rank advances all particles; without MPI (or with
+// one rank) this is a single process and every operation is trivial.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace hermite {
+
+class Comm {
+ public:
+  // Starts MPI when the program was built with it.
+  Comm(int* argc, char*** argv);
+  // One process on its own, without MPI (for tests and tools).
+  Comm() = default;
+  ~Comm();
+  Comm(const Comm&) = delete;
+  Comm& operator=(const Comm&) = delete;
+
+  int rank() const { return rank_; }
+  int size() const { return size_; }
+  bool root() const { return rank_ == 0; }
+
+  // Element-wise sum over the ranks, left on every rank.
+  void sum(double* data, std::size_t n) const;
+  // Copies rank 0's data to every rank.
+  void broadcast(double* data, std::size_t n) const;
+  void broadcast(int* data, std::size_t n) const;
+  // Rank 0's text on every rank.
+  void broadcast(std::string& text) const;
+  // Largest and smallest value over the ranks.
+  double max(double v) const;
+  double min(double v) const;
+
+  // The share [begin, end) of n items that this rank holds.
+  void share(int n, int& begin, int& end) const;
+
+ private:
+  int rank_ = 0;
+  int size_ = 1;
+  bool started_ = false;
+};
+
+}  // namespace hermite

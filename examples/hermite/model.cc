@@ -1,0 +1,160 @@
+#include "model.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace hermite {
+namespace {
+
+std::vector<std::string> fields_of(const std::string& line) {
+  std::vector<std::string> out;
+  std::istringstream in(line);
+  std::string f;
+  while (in >> f) out.push_back(f);
+  return out;
+}
+
+bool blank(const std::string& line) { return fields_of(line).empty(); }
+
+class Reader {
+ public:
+  explicit Reader(const std::string& path) : path_(path), in_(path) {
+    if (!in_) fail_file(std::string("cannot open: ") + std::strerror(errno));
+  }
+
+  // The next line, or false at the end of the file.
+  bool next(std::string& line) {
+    if (!std::getline(in_, line)) return false;
+    ++line_no_;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+  }
+
+  [[noreturn]] void fail(const std::string& what) const {
+    throw ModelError(path_ + ":" + std::to_string(line_no_) + ": " + what);
+  }
+  [[noreturn]] void fail_file(const std::string& what) const {
+    throw ModelError(path_ + ": " + what);
+  }
+  // Points the messages at the line that is missing.
+  void past_end() { ++line_no_; }
+
+  long integer(const std::string& text, const char* what) const {
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno == ERANGE) {
+      fail(std::string("expected an integer for the ") + what + ", found '" + text + "'");
+    }
+    return v;
+  }
+
+  double real(const std::string& text, const char* what) const {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || *end != '\0') {
+      fail(std::string("expected a number for the ") + what + ", found '" + text + "'");
+    }
+    if (!std::isfinite(v)) fail(std::string("the ") + what + " is not finite ('" + text + "')");
+    return v;
+  }
+
+  // A header line holding exactly one value.
+  std::string header(const char* what) {
+    std::string line;
+    if (!next(line)) {
+      past_end();
+      fail(std::string("the file ends before the ") + what + " header line");
+    }
+    const auto f = fields_of(line);
+    if (f.size() != 1) {
+      fail(std::string("expected the ") + what + " alone on the line, found " +
+           std::to_string(f.size()) + " fields");
+    }
+    return f[0];
+  }
+
+ private:
+  std::string path_;
+  std::ifstream in_;
+  int line_no_ = 0;
+};
+
+const char* const kParticleFields[8] = {"index", "mass", "x", "y", "z", "vx", "vy", "vz"};
+
+}  // namespace
+
+Model read_model(const std::string& path) {
+  Reader r(path);
+  Model m;
+  const long number = r.integer(r.header("snapshot number"), "snapshot number");
+  if (number < 0 || number > 2147483647L) r.fail("the snapshot number is out of range");
+  m.number = static_cast<int>(number);
+  const long n = r.integer(r.header("particle count"), "particle count");
+  if (n <= 0) r.fail("the particle count must be positive, found " + std::to_string(n));
+  if (n > 100000000L) r.fail("the particle count " + std::to_string(n) + " is too large");
+  m.time = r.real(r.header("time"), "time");
+
+  m.mass.reserve(static_cast<std::size_t>(n));
+  m.pos.reserve(static_cast<std::size_t>(n));
+  m.vel.reserve(static_cast<std::size_t>(n));
+  std::string line;
+  for (long i = 0; i < n; ++i) {
+    if (!r.next(line)) {
+      r.past_end();
+      r.fail("the file ends after " + std::to_string(i) + " of " + std::to_string(n) +
+             " particle lines");
+    }
+    const auto f = fields_of(line);
+    if (f.size() != 8) {
+      r.fail("expected 8 fields (index, mass, x, y, z, vx, vy, vz), found " +
+             std::to_string(f.size()));
+    }
+    if (r.integer(f[0], "index") != i) {
+      r.fail("expected particle index " + std::to_string(i) + ", found '" + f[0] + "'");
+    }
+    double v[8];
+    for (int k = 1; k < 8; ++k) v[k] = r.real(f[static_cast<std::size_t>(k)], kParticleFields[k]);
+    if (!(v[1] > 0.0)) r.fail("the mass must be positive, found '" + f[1] + "'");
+    m.mass.push_back(v[1]);
+    m.pos.push_back(Vec3{v[2], v[3], v[4]});
+    m.vel.push_back(Vec3{v[5], v[6], v[7]});
+  }
+  while (r.next(line)) {
+    if (!blank(line)) {
+      r.fail("unexpected text after the last of the " + std::to_string(n) + " particles");
+    }
+  }
+  return m;
+}
+
+void write_model(const std::string& path, const Model& model) {
+  const std::string partial = path + ".partial";
+  std::FILE* f = std::fopen(partial.c_str(), "w");
+  if (f == nullptr) throw ModelError(path + ": cannot create: " + std::strerror(errno));
+  bool ok = std::fprintf(f, "%04d \n%06d \n%.16E \n", model.number, model.size(), model.time) > 0;
+  for (int i = 0; ok && i < model.size(); ++i) {
+    const auto k = static_cast<std::size_t>(i);
+    const Vec3& x = model.pos[k];
+    const Vec3& v = model.vel[k];
+    ok = std::fprintf(f, "%06d   %.16E   % .16E % .16E % .16E   % .16E % .16E % .16E \n", i,
+                      model.mass[k], x[0], x[1], x[2], v[0], v[1], v[2]) > 0;
+  }
+  const int saved = errno;
+  if (std::fclose(f) != 0 || !ok) {
+    std::remove(partial.c_str());
+    throw ModelError(path + ": write failed: " + std::strerror(ok ? errno : saved));
+  }
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    std::remove(partial.c_str());
+    throw ModelError(path + ": cannot rename into place: " + std::strerror(err));
+  }
+}
+
+}  // namespace hermite

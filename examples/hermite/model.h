@@ -1,0 +1,40 @@
+// The model file "data.inp": three header lines (a snapshot number, the
+// particle count, the time), then one line per particle with its index,
+// mass, position and velocity.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "scheme.h"
+
+namespace hermite {
+
+struct Model {
+  int number = 0;  // snapshot number, the first header line
+  double time = 0.0;
+  std::vector<double> mass;
+  std::vector<Vec3> pos, vel;
+  int size() const { return static_cast<int>(mass.size()); }
+};
+
+// A refused model file; what() names the file, the line and the fault.
+class ModelError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a model file. Throws ModelError for a file that cannot be opened, a
+// malformed or missing header, a particle line with missing, extra or
+// unreadable fields, an index out of sequence, a mass that is not positive,
+// a non-finite number, fewer particle lines than the header announces, or
+// anything but blank lines after the last particle.
+Model read_model(const std::string& path);
+
+// Writes a model file in the layout the generator uses, with enough digits
+// that reading it back gives the same doubles. Throws ModelError when the
+// file cannot be written. The file appears complete or not at all.
+void write_model(const std::string& path, const Model& model);
+
+}  // namespace hermite

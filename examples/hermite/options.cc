@@ -1,0 +1,114 @@
+#include "options.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace hermite {
+
+bool power_of_two(double x) {
+  if (!(x > 0.0) || !std::isfinite(x)) return false;
+  int e = 0;
+  return std::frexp(x, &e) == 0.5;
+}
+
+namespace {
+
+double number(const std::string& opt, const std::string& text) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(v)) {
+    throw UsageError(opt + " needs a number, found '" + text + "'");
+  }
+  return v;
+}
+
+double positive(const std::string& opt, const std::string& text) {
+  const double v = number(opt, text);
+  if (!(v > 0.0)) throw UsageError(opt + " must be positive, found '" + text + "'");
+  return v;
+}
+
+double step(const std::string& opt, const std::string& text) {
+  const double v = positive(opt, text);
+  if (!power_of_two(v)) {
+    throw UsageError(opt + " must be a power of two (such as 0.125 or 1), found '" + text + "'");
+  }
+  return v;
+}
+
+}  // namespace
+
+Options parse_options(int argc, const char* const* argv) {
+  Options o;
+  bool have_input = false, have_dt_max = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i], value;
+    if (arg == "-h" || arg == "--help") {
+      o.help = true;
+      continue;
+    }
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");
+      if (have_input) throw UsageError("more than one input file ('" + arg + "')");
+      o.input = arg;
+      have_input = true;
+      continue;
+    }
+    const auto eq = arg.find('=');
+    if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg.resize(eq);
+    } else {
+      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
+      value = argv[++i];
+    }
+    if (arg == "--t-end") {
+      o.t_end = number(arg, value);
+    } else if (arg == "--dt-out") {
+      o.dt_out = step(arg, value);
+    } else if (arg == "--eps") {
+      o.eps = positive(arg, value);
+    } else if (arg == "--eta") {
+      o.eta = positive(arg, value);
+    } else if (arg == "--dt-max") {
+      o.dt_max = step(arg, value);
+      have_dt_max = true;
+    } else if (arg == "--shared-dt") {
+      o.shared_dt = step(arg, value);
+    } else if (arg == "--energy") {
+      o.energy_csv = value;
+    } else if (arg == "--snapshots") {
+      o.snapshots = value;
+    } else {
+      throw UsageError("unknown option '" + arg + "'");
+    }
+  }
+  if (o.dt_max > o.dt_out) {
+    if (have_dt_max) throw UsageError("--dt-max must not exceed --dt-out");
+    o.dt_max = o.dt_out;
+  }
+  if (o.shared_dt > o.dt_out) throw UsageError("--shared-dt must not exceed --dt-out");
+  return o;
+}
+
+std::string usage(const std::string& program, int order) {
+  return "usage: " + program +
+         " [options] [model file]\n"
+         "Integrates the model file (default data.inp) with the order-" +
+         std::to_string(order) +
+         " Hermite scheme on block time\n"
+         "steps and reports energy conservation and speed.\n"
+         "  --t-end T        end time; the run stops at the first output at or after it (default "
+         "1)\n"
+         "  --dt-out D       output interval, a power of two (default 0.125)\n"
+         "  --eps E          softening length (default 0.015625)\n"
+         "  --eta H          accuracy parameter of the time steps (default 0.01)\n"
+         "  --dt-max D       largest block step, a power of two (default 0.125)\n"
+         "  --shared-dt H    one fixed step H (a power of two) for all particles\n"
+         "  --energy FILE    energy history as CSV (default energy.csv; '' for none)\n"
+         "  --snapshots P    write a model file P0001.inp, P0002.inp, ... at every output\n"
+         "  -h, --help       this text\n";
+}
+
+}  // namespace hermite

@@ -1,0 +1,36 @@
+// Command line of the integrator programs.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace hermite {
+
+struct Options {
+  std::string input = "data.inp";
+  double t_end = 1.0;                     // end time (the model's clock)
+  double dt_out = 0.125;                  // output interval, a power of two
+  double eps = 1.0 / 64;                  // softening length
+  double eta = 0.01;                      // accuracy parameter of the steps, all orders
+  double dt_max = 0.125;                  // largest block step, a power of two, at most dt_out
+  double shared_dt = 0.0;                 // > 0: one fixed shared step (a power of two)
+  std::string energy_csv = "energy.csv";  // empty: none
+  std::string snapshots;                  // prefix of the snapshot files; empty: none
+  bool help = false;
+};
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments (argv[0] is the program). Throws UsageError for an
+// unknown option, a missing or unreadable value, or a value out of range.
+Options parse_options(int argc, const char* const* argv);
+
+std::string usage(const std::string& program, int order);
+
+// True for 2^k, k any integer.
+bool power_of_two(double x);
+
+}  // namespace hermite

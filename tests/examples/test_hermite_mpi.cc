@@ -1,0 +1,73 @@
+// Several ranks against one: each rank holds a share of the j-particles and
+// the partial forces are summed, so two ranks must follow the trajectory of
+// one up to the rounding of the forces' single-precision sums, whose order
+// changes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "model.h"
+#include "run_program.h"
+#include "small_model.h"
+
+namespace hermite_test {
+namespace {
+
+#ifndef HERMITE8_PATH
+#define HERMITE8_PATH ""
+#endif
+
+using Mpi = ScratchTest;
+
+std::string mpirun(int ranks, const std::string& program, const std::string& args) {
+  return std::string("OMP_NUM_THREADS=1 '") + MPIEXEC_PATH +
+         "' --oversubscribe --allow-run-as-root -np " + std::to_string(ranks) + " '" + program +
+         "' " + args;
+}
+
+// With one shared step there are no step decisions that rounding could
+// tip, and the states stay within rounding of each other.
+TEST_F(Mpi, TwoRanksFollowOneOnASharedStep) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' 1 1").status, 0);
+  for (const char* program : {HERMITE4_PATH, HERMITE8_PATH}) {
+    if (*program == '\0') continue;
+    const std::string args = "--t-end 0.125 --shared-dt 0.001953125 --energy '' --snapshots ";
+    const Outcome one = run(mpirun(1, program, args + "one"));
+    ASSERT_EQ(one.status, 0) << one.err;
+    const Outcome two = run(mpirun(2, program, args + "two"));
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_NE(two.out.find("Rank 01"), std::string::npos) << two.out;  // both ranks bound
+    EXPECT_NE(two.out.find("2 ranks"), std::string::npos) << two.out;
+    const hermite::Model a = hermite::read_model((dir_ / "one0001.inp").string());
+    const hermite::Model b = hermite::read_model((dir_ / "two0001.inp").string());
+    EXPECT_EQ(a.time, 0.125);
+    EXPECT_LT(max_difference(a.pos, b.pos), 1e-7) << program;
+    EXPECT_LT(max_difference(a.vel, b.vel), 1e-7) << program;
+  }
+}
+
+// With block steps a rounding difference can move a particle to another
+// step level now and then; the runs still agree in cost and energy error,
+// and closely in the states.
+TEST_F(Mpi, TwoRanksFollowOneOnBlockSteps) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' 1 1").status, 0);
+  const std::string args = "--t-end 0.25 --snapshots ";
+  const Outcome one = run(mpirun(1, HERMITE4_PATH, args + "one --energy one.csv"));
+  ASSERT_EQ(one.status, 0) << one.err;
+  const Outcome two = run(mpirun(2, HERMITE4_PATH, args + "two --energy two.csv"));
+  ASSERT_EQ(two.status, 0) << two.err;
+  const auto r1 = read_csv(dir_ / "one.csv");
+  const auto r2 = read_csv(dir_ / "two.csv");
+  ASSERT_EQ(r1.size(), r2.size());
+  EXPECT_EQ(r1[0][kTotal], r1[0][kTotal]);
+  EXPECT_NEAR(r1.back()[kRelError], r2.back()[kRelError], 1e-8);
+  EXPECT_NEAR(r1.back()[kParticleSteps], r2.back()[kParticleSteps],
+              0.01 * r1.back()[kParticleSteps]);
+  const hermite::Model a = hermite::read_model((dir_ / "one0002.inp").string());
+  const hermite::Model b = hermite::read_model((dir_ / "two0002.inp").string());
+  EXPECT_LT(max_difference(a.pos, b.pos), 1e-6);
+}
+
+}  // namespace
+}  // namespace hermite_test

@@ -1,0 +1,146 @@
+// The integrator programs end to end on the host backend: a model from
+// plummer_gen integrated to t = 1 by each order, refused input, options,
+// snapshots and restarts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "model.h"
+#include "run_program.h"
+#include "small_model.h"
+
+namespace hermite_test {
+namespace {
+
+#ifndef HERMITE4_PATH
+#define HERMITE4_PATH ""
+#endif
+#ifndef HERMITE6_PATH
+#define HERMITE6_PATH ""
+#endif
+#ifndef HERMITE8_PATH
+#define HERMITE8_PATH ""
+#endif
+
+std::string program(int order) {
+  const std::string path = order == 4 ? HERMITE4_PATH : order == 6 ? HERMITE6_PATH : HERMITE8_PATH;
+  return path;
+}
+
+using Programs = ScratchTest;
+
+// The 1,024-particle model of plummer_gen to t = 1 with the default
+// accuracy parameter: order 4 keeps the energy to 1e-6, and orders 6 and 8
+// keep it better for as many force evaluations (within 5%).
+TEST_F(Programs, EnergyConservationOfAPlummerModel) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' 1 1").status, 0);
+  ASSERT_FALSE(program(4).empty());
+  double error4 = 0.0, cost4 = 0.0;
+  for (int order : {4, 6, 8}) {
+    if (program(order).empty()) continue;
+    const std::string csv = "energy" + std::to_string(order) + ".csv";
+    const Outcome o = run("'" + program(order) + "' --energy " + csv);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto rows = read_csv(dir_ / csv);
+    ASSERT_EQ(rows.size(), 9u);  // t = 0, 0.125, ..., 1
+    EXPECT_EQ(rows.back()[kTime], 1.0);
+    double worst = 0.0;
+    for (const auto& r : rows) worst = std::fmax(worst, std::fabs(r[kRelError]));
+    const double cost = rows.back()[kInteractions];
+    std::printf("order %d: max |dE/E| = %.3e, %.0f particle steps, %.3e interactions\n", order,
+                worst, rows.back()[kParticleSteps], cost);
+    EXPECT_NE(o.out.find("done at t = 1"), std::string::npos) << o.out;
+    if (order == 4) {
+      EXPECT_LT(worst, 1e-6);
+      error4 = worst;
+      cost4 = cost;
+    } else {
+      EXPECT_LT(worst, error4) << "order " << order;
+      EXPECT_LE(cost, 1.05 * cost4) << "order " << order;
+    }
+  }
+}
+
+// Small accuracy parameters at sixth and eighth order: steps short against
+// the time scale, where the rounding of the forces dominates the
+// interpolated derivatives, must not drive the steps down to nothing.
+TEST_F(Programs, HighOrdersKeepTheirStepsAtSmallAccuracyParameters) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' 1 1").status, 0);
+  for (int order : {6, 8}) {
+    if (program(order).empty()) continue;
+    const Outcome o = run("'" + program(order) + "' --eta 0.001 --t-end 0.125 --energy ''");
+    EXPECT_EQ(o.status, 0) << "order " << order << ": " << o.err;
+  }
+}
+
+TEST_F(Programs, RefusesBadModelFiles) {
+  ASSERT_FALSE(program(4).empty());
+  const Outcome missing = run("'" + program(4) + "'");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("data.inp: cannot open"), std::string::npos) << missing.err;
+
+  write("data.inp", "0000 \n000003 \n0.0 \n000000 0.5 1 0 0 0 0.5 0\n000001 0.5 -1 0 0 0 -0.5\n");
+  const Outcome short_line = run("'" + program(4) + "'");
+  EXPECT_EQ(short_line.status, 1);
+  EXPECT_NE(short_line.err.find("data.inp:5: expected 8 fields"), std::string::npos)
+      << short_line.err;
+  EXPECT_EQ(short_line.out.find("t = "), std::string::npos);  // no run started
+
+  write("data.inp", "0000 \n000003 \n0.0 \n000000 0.5 1 0 0 0 0.5 0\n");
+  const Outcome truncated = run("'" + program(4) + "'");
+  EXPECT_EQ(truncated.status, 1);
+  EXPECT_NE(truncated.err.find("data.inp:5: the file ends after 1 of 3 particle lines"),
+            std::string::npos)
+      << truncated.err;
+}
+
+TEST_F(Programs, RefusesBadOptions) {
+  ASSERT_FALSE(program(4).empty());
+  hermite::Model m = small_model();
+  m.time = 1.5;
+  hermite::write_model((dir_ / "data.inp").string(), m);
+  const Outcome step = run("'" + program(4) + "' --dt-out 0.3");
+  EXPECT_EQ(step.status, 2);
+  EXPECT_NE(step.err.find("--dt-out must be a power of two"), std::string::npos) << step.err;
+  const Outcome late = run("'" + program(4) + "' --t-end 1");
+  EXPECT_EQ(late.status, 1);
+  EXPECT_NE(late.err.find("does not lie after the model's time 1.5"), std::string::npos)
+      << late.err;
+  const Outcome help = run("'" + program(4) + "' --help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("usage: hermite4"), std::string::npos);
+}
+
+// Snapshots carry the number, time and state; a run restarted from one
+// continues from its time and stays close to the uninterrupted run (the
+// restart cannot carry the higher derivatives or the steps, so it is not
+// identical).
+TEST_F(Programs, SnapshotsRestartARun) {
+  ASSERT_FALSE(program(4).empty());
+  hermite::Model m = small_model();
+  hermite::write_model((dir_ / "data.inp").string(), m);
+  const std::string common = " --eps 0.2 --dt-out 0.25 ";
+  const Outcome whole = run("'" + program(4) + "'" + common + "--t-end 1 --snapshots snap");
+  ASSERT_EQ(whole.status, 0) << whole.err;
+  const hermite::Model half = hermite::read_model((dir_ / "snap0002.inp").string());
+  EXPECT_EQ(half.number, 2);
+  EXPECT_EQ(half.time, 0.5);
+  EXPECT_EQ(half.mass, m.mass);
+  const hermite::Model end = hermite::read_model((dir_ / "snap0004.inp").string());
+  EXPECT_EQ(end.time, 1.0);
+
+  const Outcome resumed = run("'" + program(4) + "'" + common +
+                              "--t-end 1 --snapshots again --energy again.csv snap0002.inp");
+  ASSERT_EQ(resumed.status, 0) << resumed.err;
+  EXPECT_NE(resumed.out.find("t = 0.5"), std::string::npos) << resumed.out;
+  const hermite::Model again = hermite::read_model((dir_ / "again0004.inp").string());
+  EXPECT_EQ(again.time, 1.0);
+  EXPECT_LT(max_difference(again.pos, end.pos), 1e-6);
+  EXPECT_LT(max_difference(again.vel, end.vel), 1e-6);
+  EXPECT_EQ(read_csv(dir_ / "again.csv").size(), 3u);  // t = 0.5, 0.75, 1
+}
+
+}  // namespace
+}  // namespace hermite_test
