@@ -422,9 +422,8 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
 
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
-                            BitsDoNotDependOnExecutionOverManyTiles,
-                            SelfInteractionIsExactlyZero, LaterCallsMayBringMoreJParticles,
-                            TimersAndEmptyCalls,
+                            BitsDoNotDependOnExecutionOverManyTiles, SelfInteractionIsExactlyZero,
+                            LaterCallsMayBringMoreJParticles, TimersAndEmptyCalls,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
                             BadArgumentsAreReportedAndLeaveOutputsAlone,
                             BindingDealsRanksOverDevices, BindingFailuresEndTheProcess,
