@@ -2,11 +2,14 @@
 #pragma once
 
 #include "nbforce4.h"
+
+// After the library header, whose entry points it calls.
+#include "library_calls.h"
 #include "scheme.h"
 
 namespace hermite {
 
-struct Library4 {
+struct Library4 : LibraryCalls {
   static constexpr int kOrder = 4;
   static constexpr int kDerivs = 2;
   using Predictor = ::Predictor;
@@ -18,16 +21,6 @@ struct Library4 {
       d[0][c] = f.acc[c];
       d[1][c] = f.jrk[c];
     }
-  }
-
-  static void bind(int rank) { ::CUDA_MPI_Init(rank); }
-  static void calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred,
-                         Force* force, float eps2, double* stamp, double* ip_time,
-                         double* fo_time) {
-    ::calc_force(ni, nj, ipred, jpred, force, eps2, stamp, ip_time, fo_time);
-  }
-  static void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot) {
-    ::calc_pot(n, js, je, eps2, posm, pot);
   }
 };
 

@@ -2,11 +2,14 @@
 #pragma once
 
 #include "nbforce6.h"
+
+// After the library header, whose entry points it calls.
+#include "library_calls.h"
 #include "scheme.h"
 
 namespace hermite {
 
-struct Library6 {
+struct Library6 : LibraryCalls {
   static constexpr int kOrder = 6;
   static constexpr int kDerivs = 3;
   using Predictor = ::Predictor;
@@ -22,16 +25,6 @@ struct Library6 {
       d[1][c] = f.jrk[c];
       d[2][c] = f.snp[c];
     }
-  }
-
-  static void bind(int rank) { ::CUDA_MPI_Init(rank); }
-  static void calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred,
-                         Force* force, float eps2, double* stamp, double* ip_time,
-                         double* fo_time) {
-    ::calc_force(ni, nj, ipred, jpred, force, eps2, stamp, ip_time, fo_time);
-  }
-  static void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot) {
-    ::calc_pot(n, js, je, eps2, posm, pot);
   }
 };
 
