@@ -1,29 +1,41 @@
-// plummer_gen [N NP]: writes an N-body initial model of N x NP x (1024 / NP)
-// equal-mass particles from a Plummer sphere to "data.inp" and prints its
-// kinetic energy against the expected 1/4.
+// plummer_gen [N NP] | [-n COUNT] [-s SEED] [-o FILE] [-q]: writes an N-body
+// initial model of equal-mass particles from a Plummer sphere to a text file
+// (default "data.inp") and prints its kinetic energy against the expected 1/4.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "command_line.h"
 #include "plummer.h"
 
 namespace {
 
-constexpr const char* kModelPath = "data.inp";
+void say(const std::string& message) { std::fprintf(stderr, "plummer_gen: %s\n", message.c_str()); }
 
 int fail(const std::string& message) {
-  std::fprintf(stderr, "plummer_gen: %s\n", message.c_str());
+  say(message);
   return 1;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  const plummer::Arguments args = plummer::parse_arguments(argc, argv);
-  const plummer::ParticleCount count = plummer::particle_count(args);
-  if (count.error != plummer::CountError::kNone) {
-    return fail(plummer::count_error_message(args, count));
+  const plummer::Request request = plummer::read_command_line(argc, argv);
+  switch (request.outcome) {
+    case plummer::Outcome::kHelp:
+      std::fputs(plummer::usage_text().c_str(), stdout);
+      return 0;
+    case plummer::Outcome::kUsage:
+      say(request.message);
+      std::fputs(plummer::usage_synopsis().c_str(), stderr);
+      std::fputs("Try 'plummer_gen --help' for the options.\n", stderr);
+      return 2;
+    case plummer::Outcome::kRefused:
+      return fail(request.message);
+    case plummer::Outcome::kRun:
+      if (!request.message.empty()) say(request.message);  // a warning only
+      break;
   }
 
   const plummer::Particles particles;
@@ -34,18 +46,19 @@ int main(int argc, char* argv[]) {
   // Created before sampling so that an unwritable directory fails at once.
   plummer::AtomicFile file;
   std::string error;
-  if (!file.open(kModelPath, &error)) return fail(error);
+  if (!file.open(request.output, &error)) return fail(error);
 
-  plummer::build_model(count.n, particles, stdout);
+  const std::int64_t n = request.particles;
+  plummer::build_model(n, request.seed, particles, request.quiet ? nullptr : stdout);
 
   double ek = 0.0;
-  const bool written = plummer::write_model(file.stream(), count.n, particles, &ek);
+  const bool written = plummer::write_model(file.stream(), n, particles, &ek);
   if (!written) error = file.abandon(errno);
-  std::fputs("\n", stdout);
+  if (!request.quiet) std::fputs("\n", stdout);  // ends the line of dots
   if (!written || !file.commit(&error)) {
     std::fflush(stdout);
     return fail(error);
   }
-  std::fputs(plummer::summary_line(count.n, ek).c_str(), stdout);
+  std::fputs(plummer::summary_line(n, ek).c_str(), stdout);
   return 0;
 }

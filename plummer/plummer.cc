@@ -1,55 +1,10 @@
-// Argument handling, particle count, sampling and centre-of-mass correction.
+// Sampling and centre-of-mass correction.
 #include "plummer.h"
 
 #include <cmath>
 #include <cstdlib>
 
 namespace plummer {
-
-std::int32_t parse_int(const char* text) {
-  // Keep the low 32 bits, two's complement, as a plain conversion to int does.
-  const long value = std::strtol(text, nullptr, 10);
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
-}
-
-Arguments parse_arguments(int argc, const char* const argv[]) {
-  Arguments args;
-  if (argc == 3) {
-    args.units = parse_int(argv[1]);
-    args.divisor = parse_int(argv[2]);
-  }
-  return args;
-}
-
-ParticleCount particle_count(const Arguments& args) {
-  ParticleCount count;
-  if (args.divisor == 0) {
-    count.error = CountError::kZeroDivisor;
-    return count;
-  }
-  // |divisor * units| <= 2^62 and the final |count| <= 1024 * |units|, so
-  // 64 bits hold every intermediate. The quotient truncates toward zero.
-  const std::int64_t per_unit = 1024 / static_cast<std::int64_t>(args.divisor);
-  count.n = static_cast<std::int64_t>(args.divisor) * args.units * per_unit;
-  if (count.n > kCapacity) count.error = CountError::kAboveCapacity;
-  return count;
-}
-
-std::string count_error_message(const Arguments& args, const ParticleCount& count) {
-  char line[256];
-  if (count.error == CountError::kZeroDivisor) {
-    std::snprintf(line, sizeof line,
-                  "NP must not be 0: the particle count is N x NP x (1024 / NP) "
-                  "(N = %d, NP = %d)",
-                  static_cast<int>(args.units), static_cast<int>(args.divisor));
-  } else {
-    std::snprintf(line, sizeof line,
-                  "particle count %lld (N = %d, NP = %d) exceeds the capacity of %lld particles",
-                  static_cast<long long>(count.n), static_cast<int>(args.units),
-                  static_cast<int>(args.divisor), static_cast<long long>(kCapacity));
-  }
-  return line;
-}
 
 void Particles::Free::operator()(double* p) const { std::free(p); }
 
@@ -64,7 +19,7 @@ void sample(std::int64_t n, const Particles& p, std::FILE* progress) {
   if (n <= 0) return;
   const double two_pi = 6.283185307179586;
   const double mass = 1.0 / static_cast<double>(n);
-  // A step below 1 only arises for n < 64, which the command line never gives.
+  // Models under 64 particles get one dot per particle.
   const std::int64_t dot_every = n / 64 > 0 ? n / 64 : 1;
   double* m = p.m();
   Vec3* x = p.x();
@@ -142,10 +97,14 @@ void correct_centre_of_mass(std::int64_t n, const Particles& p) {
   }
 }
 
-void build_model(std::int64_t n, const Particles& p, std::FILE* progress) {
-  std::srand(kSeed);
+void build_model(std::int64_t n, unsigned seed, const Particles& p, std::FILE* progress) {
+  std::srand(seed);
   sample(n, p, progress);
   correct_centre_of_mass(n, p);
+}
+
+void build_model(std::int64_t n, const Particles& p, std::FILE* progress) {
+  build_model(n, kSeed, p, progress);
 }
 
 }  // namespace plummer

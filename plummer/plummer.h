@@ -1,6 +1,6 @@
 // Plummer-sphere initial models in standard N-body units (G = 1, total mass 1,
-// expected kinetic energy 1/4): argument handling, sampling, centre-of-mass
-// correction and the text model file "data.inp".
+// expected kinetic energy 1/4): sampling, centre-of-mass correction and the
+// text model file.
 #ifndef PLUMMER_PLUMMER_H_
 #define PLUMMER_PLUMMER_H_
 
@@ -17,30 +17,6 @@ inline constexpr unsigned kSeed = 19810614;
 // Length scale from the unit-radius Plummer sphere to standard units, 3*pi/16.
 inline constexpr double kConv = 0.5890486225480862;
 inline constexpr double kExpectedKineticEnergy = 0.25;
-
-// The two optional command-line integers: the count in units of 1024 particles
-// and the divisor that trims each unit to a multiple of itself.
-struct Arguments {
-  std::int32_t units = 16;
-  std::int32_t divisor = 1;
-};
-
-// Decimal conversion as strtol in base 10, truncated to 32 bits.
-std::int32_t parse_int(const char* text);
-// Exactly two arguments are read; any other number gives the defaults.
-Arguments parse_arguments(int argc, const char* const argv[]);
-
-enum class CountError { kNone, kZeroDivisor, kAboveCapacity };
-
-struct ParticleCount {
-  std::int64_t n = 0;  // may be zero or negative: such a model has no particles
-  CountError error = CountError::kNone;
-};
-
-// divisor * units * (1024 / divisor), formed without overflow.
-ParticleCount particle_count(const Arguments& args);
-// One-line explanation of a refused count, without the trailing newline.
-std::string count_error_message(const Arguments& args, const ParticleCount& count);
 
 using Vec3 = double[3];
 
@@ -74,7 +50,10 @@ double uniform_deviate();
 void sample(std::int64_t n, const Particles& p, std::FILE* progress);
 // Moves the centre of mass to the origin and brings it to rest.
 void correct_centre_of_mass(std::int64_t n, const Particles& p);
-// Seeds the generator, samples and corrects: the complete model.
+// Seeds the generator with `seed`, samples and corrects: the complete model,
+// the same for a given (n, seed) on the same C library.
+void build_model(std::int64_t n, unsigned seed, const Particles& p, std::FILE* progress);
+// The same with the program's default seed kSeed.
 void build_model(std::int64_t n, const Particles& p, std::FILE* progress);
 
 // Writes the header and one line per particle; accumulates the kinetic energy
