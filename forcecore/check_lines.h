@@ -1,5 +1,6 @@
 // Check numbers printed by the failure report for the checks every library
-// adds around its drivers (argument errors, allocations and copies). The
+// adds around its drivers (argument errors, allocations, copies and kernel
+// launches). The
 // binding and the report-only waits use each library's own numbers.
 #pragma once
 
@@ -15,6 +16,8 @@ inline constexpr int kForceAllocStaging = 507;
 inline constexpr int kForceCopyJ = 508;
 inline constexpr int kForceCopyI = 509;
 inline constexpr int kForceCopyBack = 510;
+inline constexpr int kForceLaunchGravity = 511;
+inline constexpr int kForceLaunchReduce = 512;
 
 inline constexpr int kPotArgs = 521;
 inline constexpr int kPotAllocSources = 522;
@@ -22,5 +25,6 @@ inline constexpr int kPotAllocSums = 523;
 inline constexpr int kPotAllocStaging = 524;
 inline constexpr int kPotCopyIn = 525;
 inline constexpr int kPotCopyBack = 526;
+inline constexpr int kPotLaunch = 527;
 
 }  // namespace nbf::check_line

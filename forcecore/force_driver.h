@@ -97,11 +97,16 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     *ip_time = (wtime() - t0) + *ip_time;
 
     const rt::Dim3 gravity_grid{static_cast<unsigned>((n - 1) / NTHREAD + 1), NJBLOCK, 1};
-    rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev, eps2);
+    // A refused launch leaves the partial sums of an earlier pass in fo_dev;
+    // they must never come back as results.
+    check_or_exit(L::kName, line::kForceLaunchGravity,
+                  rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev,
+                             eps2));
     if (L::kLineGravityWait != 0)
       check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
     const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};
-    rt::launch(L::reduce, reduce_grid, block, b.fo_dev, b.fo_reduce);
+    check_or_exit(L::kName, line::kForceLaunchReduce,
+                  rt::launch(L::reduce, reduce_grid, block, b.fo_dev, b.fo_reduce));
     if (L::kLineReduceWait != 0) {
       check_and_report(L::kName, L::kLineReduceWait, rt::synchronize());
     } else {

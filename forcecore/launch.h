@@ -16,8 +16,12 @@
 
 namespace nbf::rt {
 
+// The status of this launch alone: the runtime's last-error slot may still
+// hold the failure of an earlier call whose status nobody read, so it is
+// emptied first.
 template <class... P, class... A>
 Status launch(void (*kernel)(P...), Dim3 grid, Dim3 block, A... args) {
+  (void)cudaGetLastError();
   kernel<<<dim3(grid.x, grid.y, grid.z), dim3(block.x, block.y, block.z)>>>(
       static_cast<P>(args)...);
   return static_cast<Status>(cudaGetLastError());

@@ -34,11 +34,34 @@ typedef struct Posm {
   float unused;
 } Posm;
 
+/* Hides a float's value from the optimiser: the empty asm claims to change
+ * it in its register, so the compiler can no longer prove that widening the
+ * rounded value gives back the double it came from. It emits no instruction.
+ * Compilers without GNU asm get a volatile round trip instead, which costs a
+ * store and a load. */
+#if defined(__GNUC__) && (defined(__x86_64__) || (defined(__i386__) && defined(__SSE_MATH__)))
+#define NBFORCE_OPAQUE(v) __asm__("" : "+x"(v))
+#elif defined(__GNUC__) && defined(__aarch64__)
+#define NBFORCE_OPAQUE(v) __asm__("" : "+w"(v))
+#elif defined(__GNUC__)
+#define NBFORCE_OPAQUE(v) __asm__("" : "+g"(v))
+#else
+#define NBFORCE_OPAQUE(v)      \
+  do {                         \
+    volatile float opaque = v; \
+    v = opaque;                \
+  } while (0)
+#endif
+
 /* Splits x into hi = x rounded to float and lo = the rounded remainder, so
- * that hi + lo equals x to about 48 bits. */
+ * that hi + lo equals x to about 48 bits. Without the barrier, GCC 12
+ * vectorises a loop of splits into x - x for the low parts: it takes
+ * (double)(float)x for x. */
 static inline void nbforce_split(double x, float* hi, float* lo) {
-  *hi = (float)x;
-  *lo = (float)(x - (double)*hi);
+  float h = (float)x;
+  NBFORCE_OPAQUE(h);
+  *hi = h;
+  *lo = (float)(x - (double)h);
 }
 
 /* Binds the calling thread to device rank % device-count and prints

@@ -36,7 +36,8 @@ void compute_potential(int n, int js, int je, float eps2, const Posm* posm, doub
                 rt::copy_to_device(posm_dev, posm, static_cast<std::size_t>(n) * sizeof(Posm)));
 
   const rt::Dim3 grid{static_cast<unsigned>((n - 1) / NTHREAD + 1), 1, 1};
-  rt::launch(L::pot, grid, rt::Dim3{NTHREAD, 1, 1}, js, je, eps2, posm_dev, pot_dev);
+  check_or_exit(L::kName, line::kPotLaunch,
+                rt::launch(L::pot, grid, rt::Dim3{NTHREAD, 1, 1}, js, je, eps2, posm_dev, pot_dev));
   if (L::kLinePotWait != 0) check_and_report(L::kName, L::kLinePotWait, rt::synchronize());
 
   check_or_exit(L::kName, line::kPotCopyBack,

@@ -420,6 +420,39 @@ TYPED_TEST_P(ForceSuite, AllocationAndCopyFailuresEndTheProcess) {
   pot_dies(Call::copy_to_host, 1, line::kPotCopyBack);
 }
 
+// A launch the runtime refuses leaves the partial sums of the previous call
+// on the device: the error line and status 1, never those sums as results.
+TYPED_TEST_P(ForceSuite, RefusedLaunchesEndTheProcess) {
+  using A = TypeParam;
+  using nbf::host::Call;
+  namespace line = nbf::check_line;
+  const auto p = predictors<A>(plummer_cloud(8, 1));
+  const auto q = predictors<A>(plummer_cloud(8, 2));
+  const std::string refused = "invalid configuration argument";
+  auto force_dies = [&](int nth, int check) {
+    EXPECT_EXIT(
+        {
+          forces<A>(p, p, 1e-4f);  // leaves its partial sums behind
+          nbf::host::fail_call(Call::launch, nth, nbf::host::kInvalidConfiguration);
+          forces<A>(q, q, 1e-4f);
+        },
+        ::testing::ExitedWithCode(1), "^" + escape(report_line(A::kName, check, refused)) + "$")
+        << "check " << check;
+  };
+  force_dies(1, line::kForceLaunchGravity);
+  force_dies(2, line::kForceLaunchReduce);
+
+  const auto posm = to_posm(plummer_cloud(8, 1));
+  std::vector<double> pot(8);
+  EXPECT_EXIT(
+      {
+        nbf::host::fail_call(Call::launch, 1, nbf::host::kInvalidConfiguration);
+        calc_pot(8, 0, 8, 1e-4f, posm.data(), pot.data());
+      },
+      ::testing::ExitedWithCode(1),
+      "^" + escape(report_line(A::kName, line::kPotLaunch, refused)) + "$");
+}
+
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
                             BitsDoNotDependOnExecutionOverManyTiles, SelfInteractionIsExactlyZero,
@@ -427,6 +460,7 @@ REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
                             BadArgumentsAreReportedAndLeaveOutputsAlone,
                             BindingDealsRanksOverDevices, BindingFailuresEndTheProcess,
-                            AllocationAndCopyFailuresEndTheProcess);
+                            AllocationAndCopyFailuresEndTheProcess,
+                            RefusedLaunchesEndTheProcess);
 
 }  // namespace nbtest
