@@ -99,9 +99,9 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     const rt::Dim3 gravity_grid{static_cast<unsigned>((n - 1) / NTHREAD + 1), NJBLOCK, 1};
     // A refused launch leaves the partial sums of an earlier pass in fo_dev;
     // they must never come back as results.
-    check_or_exit(L::kName, line::kForceLaunchGravity,
-                  rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev,
-                             eps2));
+    check_or_exit(
+        L::kName, line::kForceLaunchGravity,
+        rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev, eps2));
     if (L::kLineGravityWait != 0)
       check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
     const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};

@@ -87,6 +87,11 @@ class Integrator {
   const std::vector<Vec3>& positions() const { return x_; }
   const std::vector<Vec3>& velocities() const { return v_; }
   const std::vector<double>& steps() const { return dt_; }
+  double smallest_step() const {
+    double h = dt_.empty() ? 0.0 : dt_[0];
+    for (double d : dt_) h = std::fmin(h, d);
+    return h;
+  }
 
   // Forces at the initial time, the first steps and the higher derivatives
   // at the start. Those come from trial steps: the Hermite interpolant over
@@ -172,6 +177,12 @@ class Integrator {
   void step() {
     double t_next = t_[0] + dt_[0];
     for (std::size_t i = 1; i < m_.size(); ++i) t_next = std::fmin(t_next, t_[i] + dt_[i]);
+    // Far from the start a step can fall below the resolution of the time
+    // itself; the block would then never end.
+    if (!(t_next > time_)) {
+      throw IntegrationError("the smallest time step " + format(smallest_step()) +
+                             " is lost in the rounding of the time t = " + format(time_));
+    }
     active_.clear();
     for (std::size_t i = 0; i < m_.size(); ++i) {
       if (t_[i] + dt_[i] == t_next) active_.push_back(static_cast<int>(i));

@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -27,6 +28,18 @@ double positive(const std::string& opt, const std::string& text) {
   const double v = number(opt, text);
   if (!(v > 0.0)) throw UsageError(opt + " must be positive, found '" + text + "'");
   return v;
+}
+
+double non_negative(const std::string& opt, const std::string& text) {
+  const double v = number(opt, text);
+  if (!(v >= 0.0)) throw UsageError(opt + " must not be negative, found '" + text + "'");
+  return v;
+}
+
+std::string shortest(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
 }
 
 double step(const std::string& opt, const std::string& text) {
@@ -76,6 +89,10 @@ Options parse_options(int argc, const char* const* argv) {
       have_dt_max = true;
     } else if (arg == "--shared-dt") {
       o.shared_dt = step(arg, value);
+    } else if (arg == "--energy-limit") {
+      o.energy_limit = non_negative(arg, value);
+    } else if (arg == "--progress") {
+      o.progress = non_negative(arg, value);
     } else if (arg == "--energy") {
       o.energy_csv = value;
     } else if (arg == "--snapshots") {
@@ -106,9 +123,28 @@ std::string usage(const std::string& program, int order) {
          "  --eta H          accuracy parameter of the time steps (default 0.01)\n"
          "  --dt-max D       largest block step, a power of two (default 0.125)\n"
          "  --shared-dt H    one fixed step H (a power of two) for all particles\n"
+         "  --energy-limit L stop with status 1 at the first output where |dE/E| exceeds L\n"
+         "                   (default 0.01; 0 for no limit)\n"
+         "  --progress S     while the run stalls, a line every S seconds of wall time\n"
+         "                   (default 10; 0 for none)\n"
          "  --energy FILE    energy history as CSV (default energy.csv; '' for none)\n"
          "  --snapshots P    write a model file P0001.inp, P0002.inp, ... at every output\n"
          "  -h, --help       this text\n";
+}
+
+void check_end_time(const Options& o, double t0) {
+  if (!(o.t_end > t0)) {
+    throw UsageError("the end time " + shortest(o.t_end) + " does not lie after the model's time " +
+                     shortest(t0));
+  }
+  const double outputs = std::ceil((o.t_end - t0) / o.dt_out);
+  if (outputs > kMaxOutputs) {
+    const double steps = (o.t_end - t0) / (o.shared_dt > 0.0 ? o.shared_dt : o.dt_max);
+    throw UsageError("the end time " + shortest(o.t_end) + " lies " + shortest(outputs) +
+                     " output intervals of " + shortest(o.dt_out) + " ahead (at least " +
+                     shortest(steps) + " block steps); at most " + shortest(kMaxOutputs) +
+                     " are allowed: raise --dt-out or lower --t-end");
+  }
 }
 
 }  // namespace hermite

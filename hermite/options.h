@@ -14,6 +14,8 @@ struct Options {
   double eta = 0.01;                      // accuracy parameter of the steps, all orders
   double dt_max = 0.125;                  // largest block step, a power of two, at most dt_out
   double shared_dt = 0.0;                 // > 0: one fixed shared step (a power of two)
+  double energy_limit = 1e-2;             // |dE/E| that ends the run as failed; 0: none
+  double progress = 10.0;                 // wall seconds between lines while a run stalls
   std::string energy_csv = "energy.csv";  // empty: none
   std::string snapshots;                  // prefix of the snapshot files; empty: none
   bool help = false;
@@ -29,6 +31,15 @@ class UsageError : public std::runtime_error {
 Options parse_options(int argc, const char* const* argv);
 
 std::string usage(const std::string& program, int order);
+
+// Most output intervals one run may span: beyond this an end time is taken
+// for a mistake, not a run anyone could wait for.
+inline constexpr double kMaxOutputs = 16777216.0;  // 2^24
+
+// Refuses an end time that does not lie after the model's time t0, or that
+// lies more than kMaxOutputs output intervals beyond it; the message names
+// the output intervals and block steps it would take.
+void check_end_time(const Options& o, double t0);
 
 // True for 2^k, k any integer.
 bool power_of_two(double x);

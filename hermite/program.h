@@ -35,10 +35,7 @@ int program_main(int argc, char** argv) {
 
   try {
     Model model = load_model(opt.input, comm);
-    if (!(opt.t_end > model.time)) {
-      throw UsageError("the end time " + format_number(opt.t_end) +
-                       " does not lie after the model's time " + format_number(model.time));
-    }
+    check_end_time(opt, model.time);
     Lib::bind(comm.rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
@@ -68,7 +65,18 @@ int program_main(int argc, char** argv) {
     Model snap = model;
     for (long k = 1;; ++k) {
       const double tau = static_cast<double>(k) * opt.dt_out;
-      integ.advance_to(tau);
+      // Step by step, so that a run whose steps stall still shows signs of
+      // life. Only rank 0 prints and the clock decides nothing else, so
+      // the ranks need not agree on it.
+      double shown = wall();
+      while (integ.time() < tau) {
+        integ.step();
+        if (opt.progress > 0.0 && wall() - shown >= opt.progress) {
+          shown = wall();
+          report.progress(model.time + integ.time(), integ.smallest_step(), integ.counters(),
+                          shown);
+        }
+      }
       const Energy e = integ.energy();
       // Every rank holds the whole system; a disagreement would mean that
       // the ranks no longer advance the same particles.
@@ -77,6 +85,7 @@ int program_main(int argc, char** argv) {
                                format_number(model.time + tau));
       }
       report.output(model.time + tau, e, integ.counters(), wall());
+      report.check_energy_limit();
       if (!opt.snapshots.empty()) {
         snap.number = model.number + static_cast<int>(k);
         snap.time = model.time + tau;

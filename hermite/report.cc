@@ -30,6 +30,20 @@ Model load_model(const std::string& path, const Comm& comm) {
   return m;
 }
 
+EnergyError energy_error(const Energy& e, const Energy& e0) {
+  const double change = e.total() - e0.total();
+  if (e0.total() == 0.0) return EnergyError{change, false};
+  return EnergyError{change / std::fabs(e0.total()), true};
+}
+
+bool beyond_limit(const EnergyError& error, const Energy& e0, double limit) {
+  if (!(limit > 0.0)) return false;
+  const double bound =
+      error.relative ? limit : limit * (std::fabs(e0.kinetic) + std::fabs(e0.potential));
+  // A NaN error is beyond every limit.
+  return !(std::fabs(error.value) <= bound);
+}
+
 Report::Report(const RunInfo& info, const Comm& comm) : info_(info), comm_(comm) {
   const std::string& path = info_.options.energy_csv;
   if (path.empty()) return;
@@ -39,7 +53,7 @@ Report::Report(const RunInfo& info, const Comm& comm) : info_(info), comm_(comm)
       throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
     std::fputs(
         "time,kinetic,potential,total,rel_error,particle_steps,block_steps,interactions,"
-        "wall_seconds\n",
+        "wall_seconds,abs_error\n",
         csv_);
   });
 }
@@ -62,26 +76,28 @@ void Report::header() const {
 
 void Report::output(double t, const Energy& e, const Counters& c, double wall) {
   if (!have_e0_) {
-    e0_ = e.total();
+    e0_ = e;
     have_e0_ = true;
   }
-  last_error_ = (e.total() - e0_) / std::fabs(e0_);
-  max_error_ = std::fmax(max_error_, std::fabs(last_error_));
+  last_error_ = energy_error(e, e0_);
+  max_error_ = std::fmax(max_error_, std::fabs(last_error_.value));
   const double dw = wall - last_wall_;
   const double rate = dw > 0.0 ? (c.interactions - last_.interactions) / dw : 0.0;
   last_t_ = t;
   last_ = c;
   last_wall_ = wall;
   if (comm_.root()) {
-    std::printf("t = %-10s dE/E = % .3e  steps = %-10lld blocks = %-8lld interactions/s = %.3e\n",
-                format_number(t).c_str(), last_error_, c.particle_steps, c.block_steps, rate);
+    std::printf("t = %-10s %s = % .3e  steps = %-10lld blocks = %-8lld interactions/s = %.3e\n",
+                format_number(t).c_str(), last_error_.relative ? "dE/E" : "dE  ", last_error_.value,
+                c.particle_steps, c.block_steps, rate);
     std::fflush(stdout);
   }
+  const double relative = last_error_.relative ? last_error_.value : std::nan("");
   on_root(comm_, [&] {
     if (csv_ == nullptr) return;
-    std::fprintf(csv_, "%.17g,%.17g,%.17g,%.17g,%.9e,%lld,%lld,%.17g,%.6f\n", t, e.kinetic,
-                 e.potential, e.total(), last_error_, c.particle_steps, c.block_steps,
-                 c.interactions, wall);
+    std::fprintf(csv_, "%.17g,%.17g,%.17g,%.17g,%.9e,%lld,%lld,%.17g,%.6f,%.9e\n", t, e.kinetic,
+                 e.potential, e.total(), relative, c.particle_steps, c.block_steps, c.interactions,
+                 wall, e.total() - e0_.total());
     if (std::fflush(csv_) != 0) {
       throw std::runtime_error(info_.options.energy_csv +
                                ": write failed: " + std::strerror(errno));
@@ -89,15 +105,37 @@ void Report::output(double t, const Energy& e, const Counters& c, double wall) {
   });
 }
 
+void Report::progress(double t, double smallest_step, const Counters& c, double wall) const {
+  if (!comm_.root()) return;
+  std::printf("  ... t = %s after %.0f s of wall time: smallest step %s, %lld block steps\n",
+              format_number(t).c_str(), wall, format_number(smallest_step).c_str(), c.block_steps);
+  std::fflush(stdout);
+}
+
+void Report::check_energy_limit() const {
+  const double limit = info_.options.energy_limit;
+  if (!beyond_limit(last_error_, e0_, limit)) return;
+  const std::string what = last_error_.relative ? "|dE/E| = " : "|dE| = ";
+  const std::string bound =
+      last_error_.relative
+          ? format_number(limit)
+          : format_number(limit * (std::fabs(e0_.kinetic) + std::fabs(e0_.potential))) +
+                " (the limit times |K| + |W| at the start, the energy being 0)";
+  throw IntegrationError("the energy error " + what + format_number(std::fabs(last_error_.value)) +
+                         " at t = " + format_number(last_t_) + " exceeds the limit " + bound +
+                         " (--energy-limit); the run is stopped");
+}
+
 void Report::summary() const {
   if (!comm_.root()) return;
   const double rate = last_wall_ > 0.0 ? last_.interactions / last_wall_ : 0.0;
+  const char* name = last_error_.relative ? "dE/E" : "dE";
   std::printf(
-      "%s: done at t = %s: dE/E = % .3e, max |dE/E| = %.3e; %lld particle steps (%.1f per "
+      "%s: done at t = %s: %s = % .3e, max |%s| = %.3e; %lld particle steps (%.1f per "
       "particle), %lld block steps; %.4g interactions in %.3f s = %.3e interactions/s\n",
-      info_.program.c_str(), format_number(last_t_).c_str(), last_error_, max_error_,
-      last_.particle_steps, static_cast<double>(last_.particle_steps) / info_.n, last_.block_steps,
-      last_.interactions, last_wall_, rate);
+      info_.program.c_str(), format_number(last_t_).c_str(), name, last_error_.value, name,
+      max_error_, last_.particle_steps, static_cast<double>(last_.particle_steps) / info_.n,
+      last_.block_steps, last_.interactions, last_wall_, rate);
   std::fflush(stdout);
 }
 

@@ -36,6 +36,20 @@ void on_root(const Comm& comm, F&& fn) {
 // Rank 0 reads the model file and hands it to the other ranks.
 Model load_model(const std::string& path, const Comm& comm);
 
+// The energy error of one output against the first: relative, (E - E0) /
+// |E0|, or absolute, E - E0, where E0 is 0 (a lone particle at rest, or
+// kinetic and potential energy in balance) and no relative error exists.
+struct EnergyError {
+  double value = 0.0;
+  bool relative = true;
+};
+
+EnergyError energy_error(const Energy& e, const Energy& e0);
+
+// Whether the error passes the limit: |dE/E| > limit, or where E0 is 0,
+// |dE| > limit (K0 + |W0|). A limit of 0 is none.
+bool beyond_limit(const EnergyError& error, const Energy& e0, double limit);
+
 struct RunInfo {
   std::string program;
   int order = 4;
@@ -56,6 +70,12 @@ class Report {
   // One output time: the progress line and the energy history row. The
   // first call fixes the reference energy.
   void output(double t, const Energy& e, const Counters& c, double wall);
+  // A line between outputs while the steps stall: the time reached and the
+  // smallest step.
+  void progress(double t, double smallest_step, const Counters& c, double wall) const;
+  // Throws IntegrationError when the last output's energy error passes the
+  // limit of the options.
+  void check_energy_limit() const;
   void summary() const;
 
  private:
@@ -63,7 +83,9 @@ class Report {
   const Comm& comm_;
   std::FILE* csv_ = nullptr;
   bool have_e0_ = false;
-  double e0_ = 0.0, last_error_ = 0.0, max_error_ = 0.0, last_t_ = 0.0;
+  Energy e0_;
+  EnergyError last_error_;
+  double max_error_ = 0.0, last_t_ = 0.0;
   Counters last_{};
   double last_wall_ = 0.0;
 };

@@ -70,7 +70,8 @@ class ScratchTest : public ::testing::Test {
 };
 
 // The rows of an energy history: time, kinetic, potential, total,
-// rel_error, particle_steps, block_steps, interactions, wall_seconds.
+// rel_error, particle_steps, block_steps, interactions, wall_seconds,
+// abs_error.
 inline std::vector<std::vector<double>> read_csv(const fs::path& path) {
   std::vector<std::vector<double>> rows;
   std::ifstream in(path);
@@ -86,6 +87,13 @@ inline std::vector<std::vector<double>> read_csv(const fs::path& path) {
   return rows;
 }
 
-enum Column { kTime = 0, kTotal = 3, kRelError = 4, kParticleSteps = 5, kInteractions = 7 };
+enum Column {
+  kTime = 0,
+  kTotal = 3,
+  kRelError = 4,
+  kParticleSteps = 5,
+  kInteractions = 7,
+  kAbsError = 9
+};
 
 }  // namespace hermite_test

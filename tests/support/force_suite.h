@@ -460,7 +460,6 @@ REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
                             BadArgumentsAreReportedAndLeaveOutputsAlone,
                             BindingDealsRanksOverDevices, BindingFailuresEndTheProcess,
-                            AllocationAndCopyFailuresEndTheProcess,
-                            RefusedLaunchesEndTheProcess);
+                            AllocationAndCopyFailuresEndTheProcess, RefusedLaunchesEndTheProcess);
 
 }  // namespace nbtest

@@ -1,14 +1,16 @@
-// The hi/lo split of positions as the optimiser sees it in bulk: the loops
-// that pack records (three components at a time) and long arrays. This
+// Exact rounding as the optimiser sees it in bulk: the hi/lo split of
+// positions in the loops that pack records (three components at a time)
+// and long arrays, and double-single accumulation over arrays of sums. This
 // file is built at several optimisation levels (see CMakeLists.txt); a
-// compiler that folds x - (double)(float)x to zero in vectorised code loses
-// the low halves here.
+// compiler that folds x - (double)(float)x, or (s - hi) - a, to zero in
+// vectorised code loses the low parts here.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "forcecore/ds.h"
 #include "forcecore/nbforce_common.h"
 
 namespace {
@@ -62,9 +64,9 @@ std::vector<double> coordinates(int n, unsigned seed) {
   if (err <= std::ldexp(std::fabs(x), -47) && hi == static_cast<float>(x)) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "x = " << x << " split into hi = " << hi
-                                       << ", lo = " << lo << " (error " << err / std::fabs(x)
-                                       << " of |x|)";
+  return ::testing::AssertionFailure()
+         << "x = " << x << " split into hi = " << hi << ", lo = " << lo << " (error "
+         << err / std::fabs(x) << " of |x|)";
 }
 
 TEST(SplitOptimised, ThreeComponentsOfOneRecord) {
@@ -110,6 +112,32 @@ TEST(SplitOptimised, LowPartIsTheRemainder) {
   EXPECT_EQ(p.posL[1], std::ldexp(1.0f, -30));
   EXPECT_EQ(p.posH[2], -3.0f);
   EXPECT_EQ(p.posL[2], -std::ldexp(1.0f, -40));
+}
+
+__attribute__((noinline)) void accumulate_all(nbf::DsPair<float>* acc, const float* a, int n) {
+  for (int i = 0; i < n; ++i) nbf::ds_accumulate(acc[i], a[i]);
+}
+
+// Starting from hi in [1, 2) and lo = 0, adding a with |a| < 1 and no bits
+// below 2^-44 keeps the exact sum: hi + lo = hi0 + a, which a double holds.
+TEST(DoubleSingleOptimised, AccumulationOverArraysIsExact) {
+  constexpr int n = 4099;
+  std::mt19937 gen(3);
+  std::uniform_real_distribution<float> head(1.0f, 2.0f), tail(0.5f, 1.0f);
+  std::uniform_int_distribution<int> scale(0, 20);
+  std::vector<nbf::DsPair<float>> acc(n);
+  std::vector<float> a(n);
+  std::vector<double> want(n);
+  for (int i = 0; i < n; ++i) {
+    acc[i] = {head(gen), 0.0f};
+    a[i] = std::ldexp(i % 2 == 0 ? tail(gen) : -tail(gen), -scale(gen));
+    want[i] = static_cast<double>(acc[i].x) + static_cast<double>(a[i]);
+  }
+  accumulate_all(acc.data(), a.data(), n);
+  for (int i = 0; i < n; ++i) {
+    ASSERT_EQ(static_cast<double>(acc[i].x) + static_cast<double>(acc[i].y), want[i])
+        << "element " << i << ": hi = " << acc[i].x << ", lo = " << acc[i].y;
+  }
 }
 
 }  // namespace

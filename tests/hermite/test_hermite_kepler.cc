@@ -1,0 +1,171 @@
+// Few bodies through the real programs: two-body orbits against the
+// analytic Kepler solution at every order, the same binary far from the
+// origin and moving, a particle alone far away, and the runs that must not
+// end as successes (energy blown up, absurd end time) or in silence.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "kepler.h"
+#include "model.h"
+#include "run_program.h"
+
+namespace hermite_test {
+namespace {
+
+#ifndef HERMITE4_PATH
+#define HERMITE4_PATH ""
+#endif
+#ifndef HERMITE6_PATH
+#define HERMITE6_PATH ""
+#endif
+#ifndef HERMITE8_PATH
+#define HERMITE8_PATH ""
+#endif
+
+std::string program(int order) {
+  return order == 4 ? HERMITE4_PATH : order == 6 ? HERMITE6_PATH : HERMITE8_PATH;
+}
+
+// The command line of a run: one thread is plenty for a handful of bodies.
+std::string command(int order, const std::string& args) {
+  return "OMP_NUM_THREADS=1 '" + program(order) + "' " + args;
+}
+
+struct OrbitErrors {
+  double position = 0.0;  // largest distance of a body from its analytic place
+  double energy = 0.0;    // largest |E - E0| / |E0| of the relative motion
+};
+
+class Kepler : public ScratchTest, public ::testing::WithParamInterface<int> {
+ protected:
+  // Runs the program of this order on the binary to t = 8 with a snapshot
+  // at every output (every 1/8) and measures every snapshot.
+  OrbitErrors run_binary(const Binary& b, const std::string& options, double eps,
+                         const std::string& extra = "", int n_extra = 0) {
+    const int order = GetParam();
+    write("data.inp", binary_file(b, extra, n_extra));
+    const hermite::Model start = hermite::read_model((dir_ / "data.inp").string());
+    const double e0 = binary_energy(start, eps);
+    const Outcome o = run(command(order, "--t-end 8 --energy '' --snapshots s " + options));
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("done at t = 8"), std::string::npos) << o.out;
+    OrbitErrors err;
+    for (int k = 1; k <= 64; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "s%04d.inp", k);
+      const hermite::Model m = hermite::read_model((dir_ / name).string());
+      EXPECT_EQ(m.time, k / 8.0);
+      hermite::Vec3 want[2];
+      binary_positions(b, m.time, want);
+      for (int i = 0; i < 2; ++i) {
+        const double d = std::hypot(m.pos[i][0] - want[i][0], m.pos[i][1] - want[i][1],
+                                    m.pos[i][2] - want[i][2]);
+        err.position = std::fmax(err.position, d);
+      }
+      err.energy = std::fmax(err.energy, std::fabs((binary_energy(m, eps) - e0) / e0));
+    }
+    std::printf(
+        "order %d, e = %g, centre at %g moving at %g, %s: position error %.3e, energy "
+        "error %.3e\n",
+        order, b.e, b.X, b.V, options.c_str(), err.position, err.energy);
+    return err;
+  }
+};
+
+// Unsoftened (eps 1e-6) orbits of moderate and high eccentricity, at the
+// origin and at x = 1000 moving at 10: positions are double-single, so the
+// relative orbit must come out as well there.
+TEST_P(Kepler, OrbitsMatchTheAnalyticSolution) {
+  if (program(GetParam()).empty()) GTEST_SKIP() << "program not built";
+  for (double e : {0.5, 0.9}) {
+    for (const Binary b : {Binary{e, 0.0, 0.0}, Binary{e, 1000.0, 10.0}}) {
+      const OrbitErrors err = run_binary(b, "--eps 1e-6", 1e-6);
+      EXPECT_LT(err.position, 1e-5) << "e = " << e << ", X = " << b.X;
+      EXPECT_LT(err.energy, 2e-6) << "e = " << e << ", X = " << b.X;
+    }
+  }
+}
+
+// With the default softening the orbit is no longer a Kepler ellipse, but
+// its energy is still kept.
+TEST_P(Kepler, SoftenedOrbitsKeepTheirEnergy) {
+  if (program(GetParam()).empty()) GTEST_SKIP() << "program not built";
+  for (double e : {0.5, 0.9}) {
+    const OrbitErrors err = run_binary(Binary{e, 0.0, 0.0}, "", 1.0 / 64);
+    EXPECT_LT(err.energy, 2e-6) << "e = " << e;
+  }
+}
+
+// A light particle at rest a million units away: the binary is not
+// disturbed, and the lone particle takes the largest step throughout.
+TEST_P(Kepler, AParticleAloneFarAway) {
+  if (program(GetParam()).empty()) GTEST_SKIP() << "program not built";
+  const OrbitErrors err =
+      run_binary(Binary{0.5, 0.0, 0.0}, "--eps 1e-6", 1e-6, "000002 1e-6 1e6 0 0 0 0 0\n", 1);
+  EXPECT_LT(err.position, 1e-5);
+  EXPECT_LT(err.energy, 2e-6);
+  const hermite::Model end = hermite::read_model((dir_ / "s0064.inp").string());
+  EXPECT_NEAR(end.pos[2][0], 1e6, 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, Kepler, ::testing::Values(4, 6, 8),
+                         [](const auto& info) { return "Order" + std::to_string(info.param); });
+
+using FewBodyRuns = ScratchTest;
+
+// A lone particle has no potential energy; at rest its total is 0 and the
+// error is shown as the absolute change, not as 0/0.
+TEST_F(FewBodyRuns, OneParticleReportsTheAbsoluteEnergyChange) {
+  ASSERT_FALSE(program(4).empty());
+  write("data.inp", "0000\n000001\n0.0\n000000 1 0.5 0 0 0 0 0\n");
+  const Outcome o = run(command(4, "--energy e.csv"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out.find("nan"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("dE =  0.000e+00, max |dE| = 0.000e+00"), std::string::npos) << o.out;
+  const auto rows = read_csv(dir_ / "e.csv");
+  ASSERT_EQ(rows.size(), 9u);
+  EXPECT_EQ(rows.back()[kAbsError], 0.0);
+}
+
+// A shared step far too long for the orbit: the energy error passes the
+// limit at the first output, and the run stops there, with status 1.
+TEST_F(FewBodyRuns, EnergyErrorBeyondTheLimitFailsTheRun) {
+  ASSERT_FALSE(program(4).empty());
+  write("data.inp", binary_file(Binary{0.9, 0.0, 0.0}));
+  const std::string args = "--shared-dt 0.03125 --eps 1e-4 --eta 1 --energy e.csv";
+  const Outcome o = run(command(4, args));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("exceeds the limit 0.01 (--energy-limit)"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out.find("done at"), std::string::npos) << o.out;
+  const auto rows = read_csv(dir_ / "e.csv");
+  ASSERT_EQ(rows.size(), 2u);  // t = 0 and the first output
+  EXPECT_GT(std::fabs(rows.back()[kRelError]), 0.01);
+
+  const Outcome tolerant = run(command(4, args + " --energy-limit 0"));
+  EXPECT_EQ(tolerant.status, 0) << tolerant.err;
+}
+
+TEST_F(FewBodyRuns, AbsurdEndTimesAreRefused) {
+  ASSERT_FALSE(program(4).empty());
+  write("data.inp", binary_file(Binary{}));
+  const Outcome o = run(command(4, "--t-end 1e300"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("8e+300 output intervals of 0.125"), std::string::npos) << o.err;
+  EXPECT_EQ(o.out.find("t = "), std::string::npos) << "no run started: " << o.out;
+}
+
+// Between outputs a run shows the time it has reached and its smallest
+// step once the progress interval has passed.
+TEST_F(FewBodyRuns, LongIntervalsShowProgress) {
+  ASSERT_FALSE(program(4).empty());
+  write("data.inp", binary_file(Binary{}));
+  const Outcome o = run(command(4, "--t-end 0.125 --shared-dt 0.0009765625 --progress 0.001"));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("smallest step 0.0009765625"), std::string::npos) << o.out;
+}
+
+}  // namespace
+}  // namespace hermite_test
