@@ -16,6 +16,7 @@
 #include "integrator.h"
 #include "model.h"
 #include "options.h"
+#include "report.h"
 #include "scheme.h"
 #include "small_model.h"
 
@@ -302,6 +303,48 @@ TEST(Options, DefaultsValuesAndRefusals) {
   }
   EXPECT_TRUE(hermite::power_of_two(0x1p-30));
   EXPECT_FALSE(hermite::power_of_two(0.75));
+}
+
+TEST(Options, EnergyLimitProgressAndEndTime) {
+  const hermite::Options d = parse({});
+  EXPECT_EQ(d.energy_limit, 1e-2);
+  EXPECT_EQ(d.progress, 10.0);
+  const hermite::Options o = parse({"--energy-limit", "0", "--progress=0.5"});
+  EXPECT_EQ(o.energy_limit, 0.0);
+  EXPECT_EQ(o.progress, 0.5);
+  EXPECT_THROW(parse({"--energy-limit", "-1"}), hermite::UsageError);
+  EXPECT_THROW(parse({"--progress", "inf"}), hermite::UsageError);
+
+  // 2^24 output intervals of 1/8 from t0 = 1 are the most a run may span.
+  hermite::Options t = parse({});
+  t.t_end = 1.0 + 0x1p24 / 8;
+  EXPECT_NO_THROW(hermite::check_end_time(t, 1.0));
+  t.t_end = 1.0 + 0x1p24 / 8 + 0.125;
+  EXPECT_THROW(hermite::check_end_time(t, 1.0), hermite::UsageError);
+  t.t_end = 1.0;
+  EXPECT_THROW(hermite::check_end_time(t, 1.0), hermite::UsageError);
+}
+
+// Relative where the start has energy, absolute where it has none; a NaN
+// error passes every limit, and a limit of 0 is none.
+TEST(Report, EnergyErrorsAndTheirLimit) {
+  const hermite::Energy bound{0.25, -0.5}, later{0.25, -0.4997};
+  const hermite::EnergyError rel = hermite::energy_error(later, bound);
+  EXPECT_TRUE(rel.relative);
+  EXPECT_NEAR(rel.value, 1.2e-3, 1e-15);
+  EXPECT_FALSE(hermite::beyond_limit(rel, bound, 1e-2));
+  EXPECT_TRUE(hermite::beyond_limit(rel, bound, 1e-3));
+  EXPECT_FALSE(hermite::beyond_limit(rel, bound, 0.0));
+
+  const hermite::Energy balanced{0.5, -0.5}, drifted{0.5, -0.49};
+  const hermite::EnergyError abs = hermite::energy_error(drifted, balanced);
+  EXPECT_FALSE(abs.relative);
+  EXPECT_NEAR(abs.value, 0.01, 1e-15);
+  EXPECT_FALSE(hermite::beyond_limit(abs, balanced, 0.011));  // 0.01 <= 0.011 (|K| + |W|)
+  EXPECT_TRUE(hermite::beyond_limit(abs, balanced, 0.009));
+
+  const hermite::EnergyError nan{std::nan(""), true};
+  EXPECT_TRUE(hermite::beyond_limit(nan, bound, 1e-2));
 }
 
 // ---- whole runs over exact forces ----
