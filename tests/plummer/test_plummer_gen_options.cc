@@ -104,8 +104,11 @@ TEST_F(PlummerGen, SmallCountsAreCentredEqualMassModels) {
 TEST_F(PlummerGen, ASmallModelIsIntegrated) {
   if (std::string(HERMITE4_PATH).empty()) GTEST_SKIP() << "hermite4 is not built";
   ASSERT_EQ(run("-n 100 -o small.inp"), 0) << err_;
-  const std::string command = "cd '" + work_.string() + "' && '" + HERMITE4_PATH +
-                              "' small.inp >'" + base_.string() + "/h4' 2>&1";
+  // The MPI runtime keeps allocations to process exit, which a leak checker
+  // in a sanitised build would report as a failure of the run.
+  const std::string command = "cd '" + work_.string() +
+                              "' && ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" '" +
+                              HERMITE4_PATH + "' small.inp >'" + base_.string() + "/h4' 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << slurp(base_ / "h4");
   EXPECT_NE(slurp(base_ / "h4").find("done at t = 1"), std::string::npos) << slurp(base_ / "h4");
 }
