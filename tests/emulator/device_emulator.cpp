@@ -1,14 +1,13 @@
 #include "emulator/device_emulator.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
@@ -31,35 +30,46 @@ constexpr std::chrono::seconds kBarrierTimeout{120};
 // whether the thread is between blocks or at a barrier inside the kernel: a
 // generation mixing the two means some threads left the kernel while others
 // wait at a barrier, a kernel that hangs a GPU.
+//
+// Built on atomics alone, so that the only happens-before edges it makes are
+// the barrier's own: from every arrival to every departure of the same
+// generation. A lock would also order the threads by whatever order they
+// happen to take it in, and hide from ThreadSanitizer the races that a
+// missing barrier leaves.
 class Barrier {
  public:
   explicit Barrier(int count) : count_(count) {}
 
   void arrive_and_wait(bool between_blocks) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (arrived_ == 0) {
-      between_blocks_ = between_blocks;
-    } else if (between_blocks != between_blocks_) {
-      die("threads of one block met different barriers (a barrier not reached by every thread)");
-    }
-    const unsigned long generation = generation_;
-    if (++arrived_ == count_) {
-      arrived_ = 0;
-      ++generation_;
-      cv_.notify_all();
+    kinds_.fetch_or(between_blocks ? 2u : 1u, std::memory_order_relaxed);
+    const unsigned generation = generation_.load(std::memory_order_relaxed);
+    if (arrived_.fetch_add(1, std::memory_order_acq_rel) + 1 == count_) {
+      if (kinds_.exchange(0u, std::memory_order_relaxed) == 3u)
+        die("threads of one block met different barriers (a barrier not reached by every "
+            "thread)");
+      arrived_.store(0, std::memory_order_relaxed);
+      generation_.store(generation + 1, std::memory_order_release);
       return;
     }
-    if (!cv_.wait_for(lock, kBarrierTimeout, [&] { return generation_ != generation; }))
-      die("barrier timed out: not every thread of the block or group arrived");
+    // Waiting yields the processor: a block has more threads than the
+    // machine has cores. Sleeping is no synchronisation to the sanitizer.
+    const auto deadline = std::chrono::steady_clock::now() + kBarrierTimeout;
+    for (int spins = 0; generation_.load(std::memory_order_acquire) == generation; ++spins) {
+      if (spins < 64) {
+        std::this_thread::yield();
+      } else {
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+        if (std::chrono::steady_clock::now() > deadline)
+          die("barrier timed out: not every thread of the block or group arrived");
+      }
+    }
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
   const int count_;
-  int arrived_ = 0;
-  bool between_blocks_ = false;
-  unsigned long generation_ = 0;
+  std::atomic<int> arrived_{0};
+  std::atomic<unsigned> kinds_{0};
+  std::atomic<unsigned> generation_{0};
 };
 
 constexpr int kGroup = 32;
