@@ -20,8 +20,8 @@ namespace {
 constexpr std::chrono::seconds kBarrierTimeout{120};
 
 [[noreturn]] void die(const char* what) {
-  std::fprintf(stderr, "device emulator: block (%u, %u), thread %u: %s\n", blockIdx.x,
-               blockIdx.y, threadIdx.x, what);
+  std::fprintf(stderr, "device emulator: block (%u, %u), thread %u: %s\n", blockIdx.x, blockIdx.y,
+               threadIdx.x, what);
   std::fflush(stderr);
   std::abort();
 }

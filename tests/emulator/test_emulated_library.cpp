@@ -96,11 +96,11 @@ TEST(EmulatedDevicePath, PotentialEqualsHostLibraryOverFullAndPartialTiles) {
     int n, js, je;
   };
   const Range ranges[] = {
-      {300, 0, 300},    // two full tiles and a partial one; threads past n
-      {300, 21, 278},   // two full tiles and one record
-      {256, 0, 256},    // full tiles only
-      {130, 5, 5},      // no source
-      {2, 0, 2},        // one partial tile of two
+      {300, 0, 300},   // two full tiles and a partial one; threads past n
+      {300, 21, 278},  // two full tiles and one record
+      {256, 0, 256},   // full tiles only
+      {130, 5, 5},     // no source
+      {2, 0, 2},       // one partial tile of two
   };
   const auto cloud = nbtest::plummer_cloud(300, 43);
   unsigned seed = 100;
@@ -112,8 +112,7 @@ TEST(EmulatedDevicePath, PotentialEqualsHostLibraryOverFullAndPartialTiles) {
     const auto got = nbf::emu::emulated_potential(posm, r.js, r.je, 1e-4f, ++seed);
     const int i = first_difference(got, want);
     EXPECT_EQ(i, -1) << "n = " << r.n << ", sources [" << r.js << ", " << r.je << "): particle "
-                     << i << " has " << got[i < 0 ? 0 : i] << " against "
-                     << want[i < 0 ? 0 : i];
+                     << i << " has " << got[i < 0 ? 0 : i] << " against " << want[i < 0 ? 0 : i];
   }
 }
 
