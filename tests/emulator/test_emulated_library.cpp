@@ -3,6 +3,7 @@
 // (every thread split, full and partial tiles, empty slices, several
 // i-blocks) and for the potential.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstring>
@@ -22,7 +23,20 @@ using Adapter = Adapter6;
 using Adapter = Adapter8;
 #endif
 
+// One suite name per order, so that CTest tells the three programs apart.
+#define EMULATED_SUITE_OF(order) EmulatedNbforce##order
+#define EMULATED_SUITE(order) EMULATED_SUITE_OF(order)
+#define EMULATED EMULATED_SUITE(NBFORCE_TEST_ORDER)
+
 namespace {
+
+// The host library runs on one thread: its OpenMP runtime then starts no
+// threads of its own for ThreadSanitizer, which checks these programs without
+// ignoring uninstrumented libraries, to report on.
+class EMULATED : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { omp_set_num_threads(1); }
+};
 
 using Pred = Adapter::Predictor;
 
@@ -57,7 +71,7 @@ struct Shape {
 
 // The i-particles are the first ni of the sources, so every thread also
 // meets its own particle.
-TEST(EmulatedDevicePath, ForcesEqualHostLibraryForEveryThreadSplitAndTileShape) {
+TEST_F(EMULATED, ForcesEqualHostLibraryForEveryThreadSplitAndTileShape) {
   // 28 * 129 + 5 j-particles: every slice runs one full tile and a partial
   // tile of one or two records.
   constexpr int kTiled = NJBLOCK * (NTHREAD + 1) + 5;
@@ -91,7 +105,7 @@ TEST(EmulatedDevicePath, ForcesEqualHostLibraryForEveryThreadSplitAndTileShape) 
   }
 }
 
-TEST(EmulatedDevicePath, PotentialEqualsHostLibraryOverFullAndPartialTiles) {
+TEST_F(EMULATED, PotentialEqualsHostLibraryOverFullAndPartialTiles) {
   struct Range {
     int n, js, je;
   };
