@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/flop_counts.h"
+#include "flop_counts.h"
 
 #if defined(__AVX512F__) || defined(__AVX__) || defined(__FMA__)
 #include <immintrin.h>
