@@ -24,18 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "flop_counts.h"
+
 #if defined(__AVX512F__) || defined(__AVX__) || defined(__FMA__)
 #include <immintrin.h>
 #endif
 
 namespace nbbench {
-
-// Floating-point operations counted per pair term, by the customary counts
-// of direct-summation codes (the square root and division count as several).
-inline constexpr double kFlopsOrder4 = 60.0;
-inline constexpr double kFlopsOrder6 = 97.0;
-inline constexpr double kFlopsOrder8 = 144.0;
-inline constexpr double kFlopsPotential = 38.0;
 
 inline constexpr double kEps2 = 1.0e-4;
 

@@ -19,13 +19,31 @@ function(nbforce_add_library order)
 
   if(NBFORCE_HAVE_CUDA)
     set(cuda nbforce${order})
-    add_library(${cuda} ${dir}/nbforce${order}_cuda.cu ${FORCECORE_CUDA_SOURCES})
-    target_link_libraries(${cuda}
-      PUBLIC forcecore_headers CUDA::cudart
-      PRIVATE $<BUILD_INTERFACE:nbforce_flags> $<BUILD_INTERFACE:nbforce_cuda_flags>)
-    target_include_directories(${cuda} PUBLIC
-      $<BUILD_INTERFACE:${dir}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    nbforce_cuda_library(${cuda} ${order})
     install(TARGETS ${cuda} EXPORT nbforceTargets)
     set(NBFORCE_INSTALLED_LIBS ${NBFORCE_INSTALLED_LIBS} ${cuda} PARENT_SCOPE)
+  endif()
+endfunction()
+
+# nbforce_cuda_library(TARGET ORDER): the CUDA library of ORDER under the name
+# TARGET.
+function(nbforce_cuda_library target order)
+  set(dir ${PROJECT_SOURCE_DIR}/nbforce${order})
+  add_library(${target} ${dir}/nbforce${order}_cuda.cu ${FORCECORE_CUDA_SOURCES})
+  target_link_libraries(${target}
+    PUBLIC forcecore_headers CUDA::cudart
+    PRIVATE $<BUILD_INTERFACE:nbforce_flags> $<BUILD_INTERFACE:nbforce_cuda_flags>)
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${dir}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+endfunction()
+
+# nbforce_add_host_rsqrt_library(ORDER): for tests only, the CUDA library of
+# ORDER whose device computes 1/sqrt the way the host backend does, so that
+# its results must equal the host library's bit for bit. Never installed.
+function(nbforce_add_host_rsqrt_library order)
+  set(target nbforce${order}_cuda_host_rsqrt)
+  if(NOT TARGET ${target})
+    nbforce_cuda_library(${target} ${order})
+    target_compile_definitions(${target} PRIVATE NBF_HOST_RSQRT)
   endif()
 endfunction()

@@ -19,7 +19,8 @@ void bind_device(int rank) {
   char name[256] = {};
   check_or_exit(L::kName, L::kLineProperties, rt::device_name(device, name, sizeof name));
   std::printf("Rank %02d : GPU %d : %s\n", rank, device, name);
-  // Preferences only: they never stop the binding.
+  // Preferences only: they never stop the binding, and a refused one leaves
+  // no error behind for later checks.
   rt::prefer_shared(reinterpret_cast<const void*>(L::gravity));
   rt::prefer_shared(reinterpret_cast<const void*>(L::reduce));
   rt::prefer_shared(reinterpret_cast<const void*>(L::pot));

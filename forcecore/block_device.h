@@ -1,9 +1,18 @@
 // The device's block context: one CUDA thread of a 128-thread block.
+//
+// Besides nvcc, the test suite's device emulator compiles this file on the
+// host (NBF_DEVICE_EMULATION), with the CUDA built-ins it uses supplied as
+// host code: thread and block indices, barriers and the block's shared array.
 #pragma once
 
-#if defined(__CUDACC__)
+#if defined(__CUDACC__) || defined(NBF_DEVICE_EMULATION)
 
 #include "forcecore/split.h"
+
+// The block's shared array: one per block, visible to all its threads.
+#ifndef NBF_BLOCK_SHARED_ARRAY
+#define NBF_BLOCK_SHARED_ARRAY(type, name, count) __shared__ __align__(16) type name[count]
+#endif
 
 namespace nbf {
 
@@ -24,7 +33,7 @@ struct DeviceBlock {
 
   template <unsigned Bytes>
   __device__ __forceinline__ unsigned char* shared() {
-    __shared__ __align__(16) unsigned char share[Bytes];
+    NBF_BLOCK_SHARED_ARRAY(unsigned char, share, Bytes);
     return share;
   }
 

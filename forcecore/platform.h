@@ -28,8 +28,15 @@ NBF_DEV float fma_rn(float a, float b, float c) {
 // uses a correctly rounded square root followed by a correctly rounded
 // division: within 2 ulp of 1/sqrt(x) (two roundings of half an ulp each),
 // the same bits on every IEEE machine and at every vector width.
+//
+// NBF_HOST_RSQRT gives the device the host's form, spelled with explicitly
+// rounded operations. Only test builds set it: with it the device's results
+// must equal the host library's bit for bit, which proves that nothing but
+// the reciprocal square root tells the two apart.
 NBF_DEV float rsqrt_approx(float x) {
-#if defined(__CUDA_ARCH__)
+#if defined(__CUDA_ARCH__) && defined(NBF_HOST_RSQRT)
+  return __fdiv_rn(1.0f, __fsqrt_rn(x));
+#elif defined(__CUDA_ARCH__)
   return rsqrtf(x);
 #else
   return 1.0f / std::sqrt(x);

@@ -8,7 +8,14 @@
 namespace nbf::rt {
 
 namespace {
-Status status(cudaError_t e) { return static_cast<Status>(e); }
+// Every call hands its status back to the caller, so a failure must not also
+// stay behind as the thread's last error: callers ignore some results (the
+// cache preferences, the frees), and the check after a kernel launch reads
+// the last error and would report such a stale failure as its own.
+Status status(cudaError_t e) {
+  if (e != cudaSuccess) cudaGetLastError();
+  return static_cast<Status>(e);
+}
 }  // namespace
 
 Status malloc_device(void** ptr, std::size_t bytes) { return status(cudaMalloc(ptr, bytes)); }
