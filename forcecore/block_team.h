@@ -1,0 +1,45 @@
+// The threads that run a grid's blocks on the host. The calling thread runs
+// blocks itself and wakes helpers only when the grid's work pays for them:
+// it times its first block and asks for one helper per kMinHelperShare of
+// estimated remaining work, up to the OpenMP thread limit
+// (omp_get_max_threads(), so OMP_NUM_THREADS and omp_set_num_threads apply).
+//
+// The blocks are claimed one at a time from a shared counter, and the caller
+// waits only for blocks that have been claimed. A helper that has not been
+// scheduled yet, because another process holds its core, claims nothing and
+// delays nothing: the caller runs the blocks itself. Idle helpers sleep on a
+// condition variable after a short spin, and the caller, once no block is
+// left to claim, spins briefly and then sleeps until the claimed blocks are
+// done; no thread spins for longer than kSpinNanoseconds.
+#pragma once
+
+#include "forcecore/block_host.h"
+#include "forcecore/host_control.h"
+
+namespace nbf::host {
+
+// Estimated work (seconds of one thread) per helper woken. Waking a
+// sleeping helper and handing its blocks back costs some 10 to 50
+// microseconds on a quiet machine, and up to a scheduler time slice on a
+// busy one; below this much work per helper the caller is faster alone.
+inline constexpr double kMinHelperShare = 200e-6;
+inline constexpr long kSpinNanoseconds = 20000;
+
+struct BlockJob {
+  long blocks;
+  void (*run)(void* ctx, HostBlock& blk, long block);
+  void* ctx;
+  bool reversed;
+  bool plain;
+  InputRegion input;
+};
+
+// Runs job.run(ctx, blk, b) once for every b in [0, blocks), each with a
+// HostBlock whose begin_block() has been called; returns when all are done.
+// Not re-entrant: one grid at a time, as the libraries are.
+void run_blocks(const BlockJob& job, Fanout fanout);
+
+// Threads that ran a block of the last grid, the calling thread included.
+int last_team_size();
+
+}  // namespace nbf::host
