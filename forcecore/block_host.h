@@ -87,9 +87,25 @@ struct HostBlock {
       for (int t = 0; t < NTHREAD; ++t) fn(t);
     }
   }
+  // Only threads whose i-particle lies in the pass: the others' values are
+  // never written.
+  template <class Fn>
+  void each_live(const Split& sp, Fn fn) {
+    const int active_i = sp.rem < sp.ni_block ? sp.rem : sp.ni_block;
+    if (active_i == sp.ni_block) {
+      each(fn);
+      return;
+    }
+    each([&](int t) {
+      if (sp.ioff(t) < active_i) fn(t);
+    });
+  }
   // Each phase runs to completion before the next starts: the barriers are
   // implicit.
   void sync() {}
+  // The shared bytes are written before they are read again: a tile copy
+  // still pending need not be made.
+  void sync_rewrite() { pending_ = TileCopy{}; }
   void sync_group() {}
 
   // Copies into shared memory wait until something other than the pair
