@@ -96,9 +96,15 @@ struct HostBlock {
       each(fn);
       return;
     }
-    each([&](int t) {
-      if (sp.ioff(t) < active_i) fn(t);
-    });
+    // The live threads are i + g * ni_block for i < active_i.
+    settle();
+    if (reversed) {
+      for (int g = sp.jsplit - 1; g >= 0; --g)
+        for (int i = active_i - 1; i >= 0; --i) fn(g * sp.ni_block + i);
+    } else {
+      for (int g = 0; g < sp.jsplit; ++g)
+        for (int i = 0; i < active_i; ++i) fn(g * sp.ni_block + i);
+    }
   }
   // Each phase runs to completion before the next starts: the barriers are
   // implicit.
