@@ -71,22 +71,8 @@ const Cloud& cloud_for(const Shape& s) {
 }
 
 std::vector<Predictor> to_predictors(const Cloud& c) {
-  std::vector<Predictor> p(static_cast<std::size_t>(c.n));
-  for (int i = 0; i < c.n; ++i) {
-    Predictor& q = p[static_cast<std::size_t>(i)];
-    q = Predictor{};
-    for (int k = 0; k < 3; ++k) {
-      nbforce_split(c.x[k][i], &q.posH[k], &q.posL[k]);
-      q.vel[k] = static_cast<float>(c.v[k][i]);
-#if NBBENCH_ORDER >= 6
-      q.acc[k] = static_cast<float>(c.a[k][i]);
-#endif
-#if NBBENCH_ORDER >= 8
-      q.jrk[k] = static_cast<float>(c.j[k][i]);
-#endif
-    }
-    q.mass = static_cast<float>(c.m[i]);
-  }
+  std::vector<Predictor> p;
+  for (const nbtest::Particle& q : c.particles) p.push_back(nbtest::pack_predictor<Predictor>(q));
   return p;
 }
 
@@ -262,15 +248,8 @@ struct PotCall {
   std::vector<Posm> posm;
   std::vector<double> pot;
   PotCall() {
-    const Cloud& c = cloud_for(kFull);
-    posm.resize(static_cast<std::size_t>(c.n));
-    pot.resize(static_cast<std::size_t>(c.n));
-    for (int i = 0; i < c.n; ++i) {
-      Posm& q = posm[static_cast<std::size_t>(i)];
-      for (int k = 0; k < 3; ++k) nbforce_split(c.x[k][i], &q.pos[k].x, &q.pos[k].y);
-      q.mass = static_cast<float>(c.m[i]);
-      q.unused = 0.0f;
-    }
+    posm = nbtest::to_posm(cloud_for(kFull).particles);
+    pot.resize(posm.size());
   }
   void operator()() {
     const int n = static_cast<int>(posm.size());
