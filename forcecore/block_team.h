@@ -18,11 +18,12 @@
 
 namespace nbf::host {
 
-// Estimated work (seconds of one thread) per helper woken. Waking a
-// sleeping helper and handing its blocks back costs some 10 to 50
-// microseconds on a quiet machine, and up to a scheduler time slice on a
-// busy one; below this much work per helper the caller is faster alone.
-inline constexpr double kMinHelperShare = 200e-6;
+// Estimated work (seconds of one thread) per helper woken. A woken helper
+// takes some 10 to 50 microseconds to start, and on a busy machine a helper
+// that claims a block and then loses its core holds the caller up to the
+// end of that block. 50 microseconds was measured best of 30, 50 and 200
+// (see bench/README.md); a small call, two particles, stays far below it.
+inline constexpr double kMinHelperShare = 50e-6;
 inline constexpr long kSpinNanoseconds = 20000;
 
 struct BlockJob {
