@@ -14,13 +14,20 @@
 //   speedup_1_to_2      two-thread over one-thread rate of the full pass
 //   pct_j_copy          share of a call's time spent copying the j-predictors
 //                       (up to the library's j-stamp)
+//   x_quiet             small call with another process spinning on one
+//                       core, its time over the quiet small call's
 #include <omp.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bench_common.h"
+#include "end_to_end.h"
 
 #if NBBENCH_ORDER == 4
 #include "nbforce4.h"
@@ -49,6 +56,9 @@ struct Shape {
 constexpr Shape kFull{"full_pass", 16384, 16384};
 constexpr Shape kBlockStep{"block_step", 64, 65536};
 constexpr Shape kSingle{"single", 1, 65536};
+// Two particles, each acting on the other: the call of a few-body system,
+// where only the fixed cost of a call counts.
+constexpr Shape kSmall{"small_call", 2, 2};
 constexpr Shape kShapes[] = {kFull, kBlockStep, kSingle};
 
 double pairs(const Shape& s) { return static_cast<double>(s.ni) * s.nj; }
@@ -61,22 +71,8 @@ const Cloud& cloud_for(const Shape& s) {
 }
 
 std::vector<Predictor> to_predictors(const Cloud& c) {
-  std::vector<Predictor> p(static_cast<std::size_t>(c.n));
-  for (int i = 0; i < c.n; ++i) {
-    Predictor& q = p[static_cast<std::size_t>(i)];
-    q = Predictor{};
-    for (int k = 0; k < 3; ++k) {
-      nbforce_split(c.x[k][i], &q.posH[k], &q.posL[k]);
-      q.vel[k] = static_cast<float>(c.v[k][i]);
-#if NBBENCH_ORDER >= 6
-      q.acc[k] = static_cast<float>(c.a[k][i]);
-#endif
-#if NBBENCH_ORDER >= 8
-      q.jrk[k] = static_cast<float>(c.j[k][i]);
-#endif
-    }
-    q.mass = static_cast<float>(c.m[i]);
-  }
+  std::vector<Predictor> p;
+  for (const nbtest::Particle& q : c.particles) p.push_back(nbtest::pack_predictor<Predictor>(q));
   return p;
 }
 
@@ -203,6 +199,33 @@ void bm_library(benchmark::State& state, Shape s) {
   set_counter(state, "pct_j_copy", 100.0 * call.before_stamp / call.total);
 }
 
+// The small call while another process keeps one core busy: threads that
+// wait for a core the hog holds show up here at once.
+void bm_small_call_hog(benchmark::State& state) {
+  const double quiet = pairs(kSmall) / library_rate(kSmall);
+  ForceCall call(kSmall);
+  call();
+  const pid_t hog = fork();
+  if (hog == 0) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(static_cast<int>(sysconf(_SC_NPROCESSORS_ONLN)) - 1, &one);
+    sched_setaffinity(0, sizeof one, &one);
+    for (volatile unsigned long spin = 0;; spin = spin + 1) {
+    }
+  }
+  const double secs = timed_loop(state, call);
+  if (hog > 0) {
+    kill(hog, SIGKILL);
+    waitpid(hog, nullptr, 0);
+  } else {
+    state.SkipWithError("could not start the hog process");
+  }
+  set_counter(state, "x_quiet", secs / quiet);
+}
+
+[[maybe_unused]] double full_pass_rate() { return library_rate(kFull); }
+
 void bm_library_threads(benchmark::State& state, int threads) {
   ForceCall call(kFull);
   double secs = 0;
@@ -225,15 +248,8 @@ struct PotCall {
   std::vector<Posm> posm;
   std::vector<double> pot;
   PotCall() {
-    const Cloud& c = cloud_for(kFull);
-    posm.resize(static_cast<std::size_t>(c.n));
-    pot.resize(static_cast<std::size_t>(c.n));
-    for (int i = 0; i < c.n; ++i) {
-      Posm& q = posm[static_cast<std::size_t>(i)];
-      for (int k = 0; k < 3; ++k) nbforce_split(c.x[k][i], &q.pos[k].x, &q.pos[k].y);
-      q.mass = static_cast<float>(c.m[i]);
-      q.unused = 0.0f;
-    }
+    posm = nbtest::to_posm(cloud_for(kFull).particles);
+    pot.resize(posm.size());
   }
   void operator()() {
     const int n = static_cast<int>(posm.size());
@@ -301,6 +317,16 @@ void register_all() {
                   ->Unit(benchmark::kMillisecond);
     if (s.ni == kFull.ni) b->MinTime(1.0);
   }
+  benchmark::RegisterBenchmark((kLib + "/" + kSmall.name).c_str(), bm_library, kSmall)
+      ->UseRealTime()
+      ->Unit(benchmark::kMicrosecond);
+  benchmark::RegisterBenchmark((kLib + "/" + kSmall.name + "/hog").c_str(), bm_small_call_hog)
+      ->UseRealTime()
+      ->Unit(benchmark::kMicrosecond)
+      ->MinTime(1.0);
+#if NBBENCH_END_TO_END
+  register_end_to_end(kLib, full_pass_rate);
+#endif
   for (int threads : {1, 2})
     benchmark::RegisterBenchmark(
         (kLib + "/" + kFull.name + "/threads:" + std::to_string(threads)).c_str(),

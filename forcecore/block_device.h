@@ -41,7 +41,13 @@ struct DeviceBlock {
   __device__ __forceinline__ void each(Fn fn) {
     fn(static_cast<int>(threadIdx.x));
   }
+  // Every thread takes part, those past the pass included.
+  template <class Fn>
+  __device__ __forceinline__ void each_live(const Split&, Fn fn) {
+    fn(static_cast<int>(threadIdx.x));
+  }
   __device__ __forceinline__ void sync() { __syncthreads(); }
+  __device__ __forceinline__ void sync_rewrite() { __syncthreads(); }
   // Warps are not lock-step on current devices: the 32 threads of a group
   // meet explicitly between the steps of the tree sum.
   __device__ __forceinline__ void sync_group() { __syncwarp(); }

@@ -10,11 +10,9 @@
 //     a thread's registers survive a barrier. They go back to the threads'
 //     variables before the block next runs a per-thread phase (each()),
 //     which is the only place the kernel can look at them.
-//   - Tiles read in place. A tile copy into shared memory is recorded, not
-//     made; the pair phase reads the records from the copy's source, and the
-//     copy is made only if a per-thread phase runs while it is pending (the
-//     shared bytes must then hold the tile). The source is the kernel's
-//     input, which nothing writes while the block runs.
+//   - Tiles read in place (tile_copy.h). The pair phase reads the records
+//     from the tile copy's source; the copy is made only if a per-thread
+//     phase runs while it is pending.
 // Threads whose i-particle lies past the end of the pass skip the pair work;
 // their sums stay zero and are never written.
 #pragma once
@@ -23,56 +21,21 @@
 #include <cstdint>
 #include <cstring>
 
+#include "forcecore/lane_records.h"
 #include "forcecore/lanes.h"
+#include "forcecore/record_words.h"
 #include "forcecore/split.h"
+#include "forcecore/tile_copy.h"
+#include "forcecore/tile_transpose.h"
 
 namespace nbf {
 
 inline constexpr unsigned kMaxSharedBytes = 10240;
 
-// Room for a block's per-thread particles and sums in lane form, and the
-// widest tile record, in 4-byte words, that the transposed tile holds.
+// Room for a block's per-thread particles and sums in lane form.
 inline constexpr std::size_t kLaneStateBytes = 24576;
-inline constexpr int kMaxRecordWords = 24;
 
 static_assert(16 % kLanes == 0, "a vector of threads must divide a shared i-particle's threads");
-
-// A per-thread variable: one slot per thread of the block.
-template <class T>
-struct Many {
-  T v[NTHREAD];
-  T& operator[](int t) { return v[t]; }
-  const T& operator[](int t) const { return v[t]; }
-};
-
-// Word-wise views between a record of floats and the same record of lanes.
-template <class S>
-constexpr int word_count() {
-  return static_cast<int>(sizeof(S) / sizeof(float));
-}
-
-template <class SL, class SF>
-inline void put_lane(SL& lanes, int lane, const SF& one) {
-  static_assert(sizeof(SL) == word_count<SF>() * sizeof(Lanes), "lane record layout");
-  const float* w = reinterpret_cast<const float*>(&one);
-  Lanes* lw = reinterpret_cast<Lanes*>(&lanes);
-  for (int i = 0; i < word_count<SF>(); ++i) lw[i][lane] = w[i];
-}
-
-template <class SF, class SL>
-inline void get_lane(SF& one, int lane, const SL& lanes) {
-  static_assert(sizeof(SL) == word_count<SF>() * sizeof(Lanes), "lane record layout");
-  float* w = reinterpret_cast<float*>(&one);
-  const Lanes* lw = reinterpret_cast<const Lanes*>(&lanes);
-  for (int i = 0; i < word_count<SF>(); ++i) w[i] = lw[i][lane];
-}
-
-template <class SL>
-inline void select_lanes(LaneMask keep, SL& acc, const SL& next) {
-  Lanes* a = reinterpret_cast<Lanes*>(&acc);
-  const Lanes* n = reinterpret_cast<const Lanes*>(&next);
-  for (unsigned i = 0; i < sizeof(SL) / sizeof(Lanes); ++i) a[i] = select(keep, n[i], a[i]);
-}
 
 // Threads that share one vector in the pair phase. Either every lane reads
 // the same tile record (one j-share of several i-particles), or the lanes are
@@ -84,42 +47,6 @@ struct LaneGroup {
   bool consecutive;  // lane l has j-share joff + l
 };
 
-// Where each word of a pair step's particle comes from in a tile record, so
-// that a transposed tile can be read as particles of lanes. A term whose
-// load does more than copy fields gets `direct` false.
-template <class Term>
-struct RecordWords {
-  static constexpr int kBody = word_count<typename Term::template Body<float>>();
-  static constexpr int kRecord = word_count<typename Term::Predictor>();
-  int word[kBody];
-  bool direct;
-};
-
-template <class Term>
-const RecordWords<Term>& record_words() {
-  static const RecordWords<Term> map = [] {
-    using Pred = typename Term::Predictor;
-    using BodyF = typename Term::template Body<float>;
-    RecordWords<Term> m{};
-    m.direct = sizeof(Pred) % 16 == 0 && RecordWords<Term>::kRecord <= kMaxRecordWords;
-    float probe_words[RecordWords<Term>::kRecord];
-    for (int k = 0; k < RecordWords<Term>::kRecord; ++k) probe_words[k] = 1.0f + k;
-    Pred probe;
-    std::memcpy(&probe, probe_words, sizeof probe);
-    const BodyF b = Term::template load<float>(probe);
-    float body_words[RecordWords<Term>::kBody];
-    std::memcpy(body_words, &b, sizeof b);
-    for (int w = 0; w < RecordWords<Term>::kBody; ++w) {
-      m.word[w] = -1;
-      for (int k = 0; k < RecordWords<Term>::kRecord; ++k)
-        if (body_words[w] == probe_words[k]) m.word[w] = k;
-      m.direct = m.direct && m.word[w] >= 0;
-    }
-    return m;
-  }();
-  return map;
-}
-
 struct HostBlock {
   template <class T>
   using Local = Many<T>;
@@ -129,6 +56,7 @@ struct HostBlock {
   bool reversed = false;  // run the threads of every phase in reverse order
   bool plain = false;     // run the pair phase one thread at a time
   unsigned char* share = nullptr;
+  InputRegion input{nullptr, nullptr};  // the array kernels read in place
 
   HostBlock() = default;
   HostBlock(const HostBlock&) = delete;
@@ -147,7 +75,7 @@ struct HostBlock {
   // carried over.
   void begin_block() {
     held_ = false;
-    pending_bytes_ = 0;
+    pending_ = TileCopy{};
   }
 
   template <class Fn>
@@ -159,9 +87,31 @@ struct HostBlock {
       for (int t = 0; t < NTHREAD; ++t) fn(t);
     }
   }
+  // Only threads whose i-particle lies in the pass: the others' values are
+  // never written.
+  template <class Fn>
+  void each_live(const Split& sp, Fn fn) {
+    const int active_i = sp.rem < sp.ni_block ? sp.rem : sp.ni_block;
+    if (active_i == sp.ni_block) {
+      each(fn);
+      return;
+    }
+    // The live threads are i + g * ni_block for i < active_i.
+    settle();
+    if (reversed) {
+      for (int g = sp.jsplit - 1; g >= 0; --g)
+        for (int i = active_i - 1; i >= 0; --i) fn(g * sp.ni_block + i);
+    } else {
+      for (int g = 0; g < sp.jsplit; ++g)
+        for (int i = 0; i < active_i; ++i) fn(g * sp.ni_block + i);
+    }
+  }
   // Each phase runs to completion before the next starts: the barriers are
   // implicit.
   void sync() {}
+  // The shared bytes are written before they are read again: a tile copy
+  // still pending need not be made.
+  void sync_rewrite() { pending_ = TileCopy{}; }
   void sync_group() {}
 
   // Copies into shared memory wait until something other than the pair
@@ -170,15 +120,15 @@ struct HostBlock {
     const std::size_t bytes = static_cast<std::size_t>(units) * 16;
     const bool into_share = share_part(dst, bytes) == 2;
     const bool from_share = share_part(src, bytes) != 0;
-    if (pending_bytes_ != 0 && (from_share || !(dst == pending_dst_ && bytes >= pending_bytes_)))
-      materialize();
+    if (pending_.pending() && (from_share || !(dst == pending_.dst && bytes >= pending_.bytes)))
+      pending_.make();
+    TileCopy copy{static_cast<unsigned char*>(dst), static_cast<const unsigned char*>(src), bytes,
+                  readable_bytes(src, bytes, input)};
     if (!into_share || from_share || plain) {
-      std::memcpy(dst, src, bytes);
+      copy.make();
       return;
     }
-    pending_dst_ = static_cast<unsigned char*>(dst);
-    pending_src_ = static_cast<const unsigned char*>(src);
-    pending_bytes_ = bytes;
+    pending_ = copy;
   }
 
   template <class Term, class Body, class Acc>
@@ -194,38 +144,21 @@ struct HostBlock {
     if (share == nullptr || b + bytes <= s || b >= s + kMaxSharedBytes) return 0;
     return b >= s && b + bytes <= s + kMaxSharedBytes ? 2 : 1;
   }
-  // Makes the pending tile copy, if any.
-  void materialize() {
-    if (pending_bytes_ != 0) std::memcpy(pending_dst_, pending_src_, pending_bytes_);
-    pending_bytes_ = 0;
-  }
   // Shared memory and the threads' variables as the kernel expects them.
   void settle() {
-    materialize();
+    pending_.make();
     if (held_) {
       flush_(*this);
       held_ = false;
     }
-  }
-  // Where the records of a tile that starts at `tile` can be read.
-  const void* tile_source(const void* tile, std::size_t bytes) const {
-    const unsigned char* t = static_cast<const unsigned char*>(tile);
-    if (pending_bytes_ != 0 && t >= pending_dst_ && t + bytes <= pending_dst_ + pending_bytes_)
-      return pending_src_ + (t - pending_dst_);
-    return tile;
   }
 
   template <class Term, class Body, class Acc>
   void gather(const Split& sp, Many<Body>& me, Many<Acc>& fo);
   template <class Term, class Body, class Acc>
   static void flush(HostBlock& blk);
-  template <class Term>
-  void transpose(const typename Term::Predictor* src, int lim);
 
-  // The pending tile copy.
-  unsigned char* pending_dst_ = nullptr;
-  const unsigned char* pending_src_ = nullptr;
-  std::size_t pending_bytes_ = 0;
+  TileCopy pending_;
 
   // Lane state of the pair phase, valid while held_.
   bool held_ = false;
@@ -248,8 +181,8 @@ struct HostBlock {
                                                                  NTHREAD / kLanes * kBodyLanes);
   }
 
-  // The current tile transposed: columns_[w][k] is word w of record k.
-  alignas(64) float columns_[kMaxRecordWords][NTHREAD + kLanes];
+  // The current tile transposed.
+  TileColumns columns_;
 };
 
 // Groups the threads that have pair work into vectors and loads their state.
@@ -303,36 +236,6 @@ void HostBlock::flush(HostBlock& blk) {
     for (int l = 0; l < blk.group_[g].live; ++l) get_lane(fo[blk.group_[g].thread[l]], l, acc[g]);
 }
 
-// Records [0, lim) of the tile, rounded up to a multiple of four, into
-// columns_, four records and one 16-byte unit at a time. The columns that
-// lanes past lim read in the last step are set to zero.
-template <class Term>
-void HostBlock::transpose(const typename Term::Predictor* src, int lim) {
-  typedef float Quad __attribute__((vector_size(16)));
-  constexpr int kUnits = static_cast<int>(sizeof(typename Term::Predictor) / 16);
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(src);
-  for (int k = 0; k < lim; k += 4)
-    for (int u = 0; u < kUnits; ++u) {
-      Quad r[4];
-      for (int q = 0; q < 4; ++q)
-        std::memcpy(&r[q], bytes + (static_cast<std::size_t>(k + q) * kUnits + u) * 16, 16);
-      const Quad lo01 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
-      const Quad hi01 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
-      const Quad lo23 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
-      const Quad hi23 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
-      const Quad w0 = __builtin_shufflevector(lo01, lo23, 0, 1, 4, 5);
-      const Quad w1 = __builtin_shufflevector(lo01, lo23, 2, 3, 6, 7);
-      const Quad w2 = __builtin_shufflevector(hi01, hi23, 0, 1, 4, 5);
-      const Quad w3 = __builtin_shufflevector(hi01, hi23, 2, 3, 6, 7);
-      std::memcpy(&columns_[4 * u + 0][k], &w0, 16);
-      std::memcpy(&columns_[4 * u + 1][k], &w1, 16);
-      std::memcpy(&columns_[4 * u + 2][k], &w2, 16);
-      std::memcpy(&columns_[4 * u + 3][k], &w3, 16);
-    }
-  const int end = (lim + 3) / 4 * 4;
-  for (int w = 0; w < 4 * kUnits; ++w) std::memset(&columns_[w][end], 0, kLanes * sizeof(float));
-}
-
 template <class Term, class Body, class Acc>
 void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& fo,
                           const typename Term::Predictor* tile, float eps2) {
@@ -353,7 +256,7 @@ void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& f
 
   if (held_ && (held_me_ != &me || held_fo_ != &fo || held_rem_ != sp.rem)) settle();
   if (!held_) gather<Term>(sp, me, fo);
-  const Pred* src = static_cast<const Pred*>(tile_source(tile, NTHREAD * sizeof(Pred)));
+  const Pred* src = static_cast<const Pred*>(pending_.source_of(tile, NTHREAD * sizeof(Pred)));
 
   const RecordWords<Term>& words = record_words<Term>();
   bool transposed = false;
@@ -372,13 +275,13 @@ void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& f
     } else if (words.direct) {
       // Lane l reads record k + l: one load per field from the transposed
       // tile.
-      if (!transposed) transpose<Term>(src, lim);
+      if (!transposed) transpose_tile(src, lim, columns_);
       transposed = true;
       for (int k = grp.joff; k < lim; k += sp.jsplit) {
         BodyL j;
         Lanes* jw = reinterpret_cast<Lanes*>(&j);
         for (int w = 0; w < RecordWords<Term>::kBody; ++w)
-          std::memcpy(&jw[w], &columns_[words.word[w]][k], sizeof(Lanes));
+          std::memcpy(&jw[w], &columns_.word[words.word[w]][k], sizeof(Lanes));
         if (k + kLanes <= lim) {
           Term::interaction(i, j, eps, acc);
         } else {

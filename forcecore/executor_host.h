@@ -1,8 +1,8 @@
-// Runs a grid of blocks on the host: blocks in parallel over OpenMP threads,
-// each block by one call of the kernel body with a HostBlock.
+// Runs a grid of blocks on the host: each block is one call of the kernel
+// body with a HostBlock, the blocks shared by the block team.
 #pragma once
 
-#include "forcecore/block_host.h"
+#include "forcecore/block_team.h"
 #include "forcecore/runtime.h"
 
 namespace nbf::host {
@@ -10,28 +10,33 @@ namespace nbf::host {
 struct ExecutionMode {
   bool reversed;
   bool plain;
+  Fanout fanout;
 };
 ExecutionMode execution_mode();
 
+// The array the kernels of the current call read in place, if any.
+InputRegion input_region();
+
 template <class Body>
 void run_grid(rt::Dim3 grid, Body body) {
-  const long blocks = static_cast<long>(grid.x) * grid.y * grid.z;
+  struct Context {
+    rt::Dim3 grid;
+    Body* body;
+  } ctx{grid, &body};
   const ExecutionMode mode = execution_mode();
-#pragma omp parallel if (blocks > 1)
-  {
-    alignas(64) unsigned char share[kMaxSharedBytes] = {};
-    HostBlock blk;
-    blk.reversed = mode.reversed;
-    blk.plain = mode.plain;
-    blk.share = share;
-#pragma omp for schedule(dynamic, 1)
-    for (long b = 0; b < blocks; ++b) {
-      blk.begin_block();
-      blk.bx = static_cast<int>(b % grid.x);
-      blk.by = static_cast<int>(b / grid.x % grid.y);
-      body(blk);
-    }
-  }
+  BlockJob job;
+  job.blocks = static_cast<long>(grid.x) * grid.y * grid.z;
+  job.run = [](void* c, HostBlock& blk, long b) {
+    const Context& x = *static_cast<const Context*>(c);
+    blk.bx = static_cast<int>(b % x.grid.x);
+    blk.by = static_cast<int>(b / x.grid.x % x.grid.y);
+    (*x.body)(blk);
+  };
+  job.ctx = &ctx;
+  job.reversed = mode.reversed;
+  job.plain = mode.plain;
+  job.input = input_region();
+  run_blocks(job, mode.fanout);
 }
 
 }  // namespace nbf::host

@@ -83,8 +83,13 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
   reserve_j(b, nj);
   if (first_call) allocate_pass_buffers(b);
 
-  check_or_exit(L::kName, line::kForceCopyJ,
-                rt::copy_to_device(b.jp_dev, jpred, static_cast<std::size_t>(nj) * sizeof(Pred)));
+  // The device gets its own copy of the j-predictors; the host backend reads
+  // the caller's array in place.
+  const void* jp_kernel = nullptr;
+  check_or_exit(
+      L::kName, line::kForceCopyJ,
+      rt::use_input(b.jp_dev, jpred, static_cast<std::size_t>(nj) * sizeof(Pred), &jp_kernel));
+  const Pred* jp = static_cast<const Pred*>(jp_kernel);
   *jp_stamp = wtime();
 
   const rt::Dim3 block{NTHREAD, 1, 1};
@@ -101,7 +106,7 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     // they must never come back as results.
     check_or_exit(
         L::kName, line::kForceLaunchGravity,
-        rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, b.jp_dev, b.fo_dev, eps2));
+        rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, jp, b.fo_dev, eps2));
     if (L::kLineGravityWait != 0)
       check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
     const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};
@@ -120,6 +125,7 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     *fo_time = (wtime() - t2) + *fo_time;
     for (int k = 0; k < n; ++k) O::to_force(b.fo_host[k], force[off + k]);
   }
+  rt::release_input();
 }
 
 }  // namespace nbf

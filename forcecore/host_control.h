@@ -42,6 +42,14 @@ void set_thread_order(ThreadOrder order);
 enum class Executor { lanes, plain };
 void set_executor(Executor executor);
 
+// How many threads run a grid's blocks (see block_team.h).
+enum class Fanout {
+  measured,  // the calling thread, and helpers as the first block's time asks for
+  always,    // every thread the OpenMP limit allows, for tests of the team
+  never,     // the calling thread alone
+};
+void set_fanout(Fanout fanout);
+
 // Kernels registered at process start, in registration order.
 std::vector<std::string> registered_kernels();
 

@@ -3,8 +3,12 @@
 // A kernel body is a function template over a block context B, which
 // provides: block_x()/block_y(); shared<Bytes>() (the block's shared array);
 // Local<T> (one T per thread, indexed by the thread number); each(fn) (runs
-// fn(t) for the threads the context stands for); sync() (block barrier);
-// sync_group() (barrier of a group of 32 threads); copy_units(dst, src, n)
+// fn(t) for the threads the context stands for); each_live(split, fn) (the
+// same, except that a context may leave out threads whose i-particle lies
+// past the pass: their values are never written); sync() (block barrier);
+// sync_rewrite() (block barrier after which the shared array is written
+// before it is read again); sync_group() (barrier of a group of 32
+// threads); copy_units(dst, src, n)
 // (the block copies n 16-byte units) and pair_tile<Term>(...) (every thread
 // applies the pair step to its records of the current tile). On the device
 // a context is one thread; on the host it is the whole block.
@@ -38,7 +42,7 @@ NBF_DEV void gravity_block(B& blk, int ni, int nj, const typename O::Predictor* 
 
   typename B::template Local<typename O::template Body<float>> me;
   typename B::template Local<typename O::template Acc<float>> fo;
-  blk.each([&](int t) {
+  blk.each_live(sp, [&](int t) {
     fo[t] = {};
     me[t] = O::template load<float>(ipred[bx * NTHREAD + sp.ioff(t)]);
   });
@@ -55,17 +59,20 @@ NBF_DEV void gravity_block(B& blk, int ni, int nj, const typename O::Predictor* 
 
   // The tile's bytes now hold one record per thread; merge the threads that
   // shared an i-particle, halving the distance down to ni_block.
-  blk.sync();
+  // Records of threads past the pass merge only with records of the same
+  // i-particle (the distances are multiples of ni_block) and are never
+  // written, so those threads may be left out.
+  blk.sync_rewrite();
   Rec* rec = reinterpret_cast<Rec*>(share);
-  blk.each([&](int t) { O::store(fo[t], rec[t]); });
+  blk.each_live(sp, [&](int t) { O::store(fo[t], rec[t]); });
   blk.sync();
   for (int d = NTHREAD / 2; d >= sp.ni_block; d /= 2) {
-    blk.each([&](int t) {
+    blk.each_live(sp, [&](int t) {
       if (t < d) O::add(rec[t], rec[t + d]);
     });
     blk.sync();
   }
-  blk.each([&](int t) {
+  blk.each_live(sp, [&](int t) {
     if (t < sp.rem) force[static_cast<long>(bx * NTHREAD + t) * NSLICE + by] = rec[t];
   });
 }

@@ -23,6 +23,14 @@ Status free_pinned(void* ptr);
 Status memset_device(void* ptr, int value, std::size_t bytes);
 Status copy_to_device(void* dst, const void* src, std::size_t bytes);
 Status copy_to_host(void* dst, const void* src, std::size_t bytes);
+// Makes `bytes` at host address `src` an input of the kernels that follow,
+// and sets *kernel_ptr to the address they are to read it at. The device
+// backend copies it into `dst`, which has room for what the kernels' tile
+// loads read past the end. The host backend reads `src` in place: its tile
+// loads stop at the end of the array, so they stay inside the caller's
+// memory. On the host the array is an input until release_input().
+Status use_input(void* dst, const void* src, std::size_t bytes, const void** kernel_ptr);
+void release_input();
 Status synchronize();
 Status device_count(int* count);
 Status set_device(int device);

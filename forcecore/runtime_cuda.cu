@@ -31,6 +31,11 @@ Status copy_to_device(void* dst, const void* src, std::size_t bytes) {
 Status copy_to_host(void* dst, const void* src, std::size_t bytes) {
   return status(cudaMemcpy(dst, src, bytes, cudaMemcpyDeviceToHost));
 }
+Status use_input(void* dst, const void* src, std::size_t bytes, const void** kernel_ptr) {
+  *kernel_ptr = dst;
+  return copy_to_device(dst, src, bytes);
+}
+void release_input() {}
 Status synchronize() { return status(cudaDeviceSynchronize()); }
 Status device_count(int* count) { return status(cudaGetDeviceCount(count)); }
 Status set_device(int device) { return status(cudaSetDevice(device)); }

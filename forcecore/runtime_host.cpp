@@ -24,7 +24,8 @@ struct State {
   std::vector<PendingFailure> failures[static_cast<int>(Call::kCount)];
   int device_count = 1;
   int device = 0;
-  ExecutionMode mode{false, false};
+  ExecutionMode mode{false, false, Fanout::measured};
+  InputRegion input{nullptr, nullptr};
   std::vector<std::pair<std::string, const void*>> kernels;
 };
 
@@ -52,17 +53,11 @@ bool is_registered(const void* kernel) {
   return false;
 }
 
-// Large copies are split over the OpenMP threads: the driver copies every
-// j-predictor once per call, which would otherwise run on one core.
+// Copies are made by the calling thread: the largest left, the i-predictors
+// and results of one pass, take well under a millisecond, less than waking
+// a team would cost on a busy machine.
 void copy_bytes(void* dst, const void* src, std::size_t bytes) {
-  constexpr std::size_t kChunk = std::size_t{1} << 18;
-  const long chunks = static_cast<long>((bytes + kChunk - 1) / kChunk);
-#pragma omp parallel for if (chunks > 4) schedule(static)
-  for (long c = 0; c < chunks; ++c) {
-    const std::size_t off = static_cast<std::size_t>(c) * kChunk;
-    std::memcpy(static_cast<char*>(dst) + off, static_cast<const char*>(src) + off,
-                bytes - off < kChunk ? bytes - off : kChunk);
-  }
+  if (bytes != 0) std::memcpy(dst, src, bytes);
 }
 
 rt::Status allocate(Call call, void** ptr, std::size_t bytes) {
@@ -98,7 +93,11 @@ void set_thread_order(ThreadOrder order) { state().mode.reversed = order == Thre
 
 void set_executor(Executor executor) { state().mode.plain = executor == Executor::plain; }
 
+void set_fanout(Fanout fanout) { state().mode.fanout = fanout; }
+
 ExecutionMode execution_mode() { return state().mode; }
+
+InputRegion input_region() { return state().input; }
 
 std::vector<std::string> registered_kernels() {
   std::vector<std::string> names;
@@ -155,6 +154,14 @@ Status copy_to_host(void* dst, const void* src, std::size_t bytes) {
   host::copy_bytes(dst, src, bytes);
   return kSuccess;
 }
+Status use_input(void*, const void* src, std::size_t bytes, const void** kernel_ptr) {
+  if (const Status s = before_call(Call::copy_to_device)) return s;
+  const auto* begin = static_cast<const unsigned char*>(src);
+  host::state().input = {begin, begin + bytes};
+  *kernel_ptr = src;
+  return kSuccess;
+}
+void release_input() { host::state().input = {nullptr, nullptr}; }
 Status synchronize() { return before_call(Call::synchronize); }
 
 Status device_count(int* count) {

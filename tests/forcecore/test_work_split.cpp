@@ -22,6 +22,14 @@ TEST(WorkSplit, SharingFollowsTheParticlesLeft) {
   const nbf::Split s = nbf::split_for(1);
   EXPECT_EQ(s.ioff(124), 0);
   EXPECT_EQ(s.joff(124), 31);
+  // Every thread's i- and j-share, as remainder and quotient by ni_block.
+  for (int rem = 1; rem <= 200; ++rem) {
+    const nbf::Split r = nbf::split_for(rem);
+    for (int t = 0; t < NTHREAD; ++t) {
+      ASSERT_EQ(r.ioff(t), t % r.ni_block) << "rem " << rem << ", t " << t;
+      ASSERT_EQ(r.joff(t), t / r.ni_block) << "rem " << rem << ", t " << t;
+    }
+  }
 }
 
 std::vector<int> slice_lengths(int nj) {

@@ -24,9 +24,7 @@ struct Adapter4 {
   // own roundings.
   static constexpr double kTolerance[4] = {1e-6, 2e-5, 0, 0};
   static Predictor predictor(const nbtest::Particle& p) {
-    Predictor out{};
-    nbtest::fill_common(p, out);
-    return out;
+    return nbtest::pack_predictor<Predictor>(p);
   }
   static const double* deriv(const Force& f, int k) { return k == 0 ? f.acc : f.jrk; }
 };

@@ -33,10 +33,7 @@ struct Adapter6 {
   static constexpr double kTolerance[4] = {1e-6, 2e-5, 3e-5, 0};
 
   static Predictor predictor(const nbtest::Particle& p) {
-    Predictor out{};
-    nbtest::fill_common(p, out);
-    for (int c = 0; c < 3; ++c) out.acc[c] = static_cast<float>(p.a[c]);
-    return out;
+    return nbtest::pack_predictor<Predictor>(p);
   }
   static const double* deriv(const Force& f, int k) {
     return k == 0 ? f.acc : k == 1 ? f.jrk : f.snp;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "nbforce_common.h"
@@ -62,15 +63,30 @@ inline std::vector<Posm> to_posm(const std::vector<Particle>& p) {
   return out;
 }
 
-// Fills the fields every order's Predictor shares; the higher orders add
-// their acc (and jrk) themselves.
+template <class Pred, class = void>
+struct HasAcc : std::false_type {};
 template <class Pred>
-void fill_common(const Particle& q, Pred& out) {
+struct HasAcc<Pred, std::void_t<decltype(Pred::acc)>> : std::true_type {};
+template <class Pred, class = void>
+struct HasJrk : std::false_type {};
+template <class Pred>
+struct HasJrk<Pred, std::void_t<decltype(Pred::jrk)>> : std::true_type {};
+
+// The library's predictor record of a particle, for any order: positions
+// split into hi + lo, the rest rounded to float, and the predicted
+// acceleration (sixth and eighth order) and jerk (eighth) where the record
+// has them. Unused words are zero.
+template <class Pred>
+Pred pack_predictor(const Particle& q) {
+  Pred out{};
   for (int c = 0; c < 3; ++c) {
     split(q.x[c], out.posH[c], out.posL[c]);
     out.vel[c] = static_cast<float>(q.v[c]);
+    if constexpr (HasAcc<Pred>::value) out.acc[c] = static_cast<float>(q.a[c]);
+    if constexpr (HasJrk<Pred>::value) out.jrk[c] = static_cast<float>(q.j[c]);
   }
   out.mass = static_cast<float>(q.m);
+  return out;
 }
 
 // The particles as the library would see them: every value rounded the way

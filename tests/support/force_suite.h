@@ -18,10 +18,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -197,6 +200,58 @@ TYPED_TEST_P(ForceSuite, BitsDoNotDependOnExecutionOverManyTiles) {
     nbf::host::set_executor(nbf::host::Executor::plain);
     EXPECT_TRUE(same_bits<A>(lanes.force, forces<A>(ip, jp, 1e-4f).force)) << "plain, ni " << ni;
     EXPECT_EQ(std::memcmp(pot_lanes.data(), potential().data(), 1000 * sizeof(double)), 0);
+    nbf::host::set_executor(nbf::host::Executor::lanes);
+  }
+}
+
+// Records that end where readable memory ends: a mapping whose last page is
+// made inaccessible, with the records placed right before it. Reading one
+// byte past them ends the test program.
+template <class T>
+class RecordsBeforeGuardPage {
+ public:
+  explicit RecordsBeforeGuardPage(const std::vector<T>& records) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t bytes = records.size() * sizeof(T);
+    size_ = (bytes + page - 1) / page * page + page;
+    base_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (base_ == MAP_FAILED) throw std::runtime_error("mmap failed");
+    unsigned char* guard = static_cast<unsigned char*>(base_) + size_ - page;
+    if (mprotect(guard, page, PROT_NONE) != 0) throw std::runtime_error("mprotect failed");
+    data_ = reinterpret_cast<T*>(guard - bytes);
+    if (bytes != 0) std::memcpy(static_cast<void*>(data_), records.data(), bytes);
+  }
+  ~RecordsBeforeGuardPage() { munmap(base_, size_); }
+  RecordsBeforeGuardPage(const RecordsBeforeGuardPage&) = delete;
+  RecordsBeforeGuardPage& operator=(const RecordsBeforeGuardPage&) = delete;
+  const T* data() const { return data_; }
+
+ private:
+  void* base_ = nullptr;
+  std::size_t size_ = 0;
+  T* data_ = nullptr;
+};
+
+// The host backend reads the caller's j-predictors where they lie. Its tile
+// loads stop at the last record even when the last slice ends inside a
+// tile; the bits are those of j-predictors with room after them, with the
+// lanes and the plain executor alike.
+TYPED_TEST_P(ForceSuite, JPredictorsAreReadInPlaceWithinTheirArray) {
+  using A = TypeParam;
+  const auto cloud = predictors<A>(plummer_cloud(1200, 29));
+  const std::vector<typename A::Predictor> ip(cloud.begin(), cloud.begin() + 37);
+  for (int nj : {1, 20, 129, 131, 1157}) {
+    const std::vector<typename A::Predictor> jp(cloud.begin(), cloud.begin() + nj);
+    const RecordsBeforeGuardPage<typename A::Predictor> guarded(jp);
+    const auto want = forces<A>(ip, jp, 1e-4f);
+    for (auto executor : {nbf::host::Executor::lanes, nbf::host::Executor::plain}) {
+      nbf::host::set_executor(executor);
+      Run<A> got;
+      got.force.resize(ip.size());
+      calc_force(static_cast<int>(ip.size()), nj, ip.data(), guarded.data(), got.force.data(),
+                 1e-4f, &got.stamp, &got.ip_time, &got.fo_time);
+      EXPECT_TRUE(same_bits<A>(want.force, got.force)) << "nj " << nj;
+    }
     nbf::host::set_executor(nbf::host::Executor::lanes);
   }
 }
@@ -455,7 +510,8 @@ TYPED_TEST_P(ForceSuite, RefusedLaunchesEndTheProcess) {
 
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
-                            BitsDoNotDependOnExecutionOverManyTiles, SelfInteractionIsExactlyZero,
+                            BitsDoNotDependOnExecutionOverManyTiles,
+                            JPredictorsAreReadInPlaceWithinTheirArray, SelfInteractionIsExactlyZero,
                             LaterCallsMayBringMoreJParticles, TimersAndEmptyCalls,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
                             BadArgumentsAreReportedAndLeaveOutputsAlone,

@@ -1,0 +1,169 @@
+// The integrator as a user runs it: hermite_core's block time steps over
+// the force library, on Plummer models of 1,024, 4,096 and 16,384 particles.
+// The start-up (forces at t = 0, first steps) is done once, outside the
+// timing; every timed iteration then runs the same fixed span of block
+// steps from a copy of that state, so that iterations are alike.
+//
+// Counters:
+//   interactions_per_s  pair terms per second (i-particles of each block
+//                       step times all particles)
+//   pct_full_pass       interactions_per_s over the library's full pass
+//   block_steps, mean_ni  the span and its mean i-particles per force call
+//   pct_predict, pct_fill, pct_j_input, pct_copies, pct_kernels, pct_correct
+//                       shares of the span's wall time (see Phases)
+#include "end_to_end.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "integrator.h"
+#include "library_backend.h"
+#include "plummer.h"
+
+#if NBBENCH_ORDER == 4
+#include "library4.h"
+using PlainLib = hermite::Library4;
+#elif NBBENCH_ORDER == 6
+#include "library6.h"
+using PlainLib = hermite::Library6;
+#else
+#include "library8.h"
+using PlainLib = hermite::Library8;
+#endif
+
+namespace nbbench {
+namespace {
+
+// Wall-clock seconds of a block step's parts, summed over the timed span.
+struct Phases {
+  double predict = 0;  // step start to the backend's force call: step
+                       // selection and prediction
+  double fill = 0;     // the backend's record fill and result unpacking
+  double j_input = 0;  // calc_force up to its j-stamp
+  double copies = 0;   // the i-copies and result copies the library times
+  double kernels = 0;  // the rest of calc_force: kernels and reduction
+  double correct = 0;  // backend's return to step end: rank sum, checks,
+                       // corrector, interpolation, next step
+  double at_enter = 0, at_leave = 0;
+};
+Phases phases;
+
+double now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
+
+// The library adapter with calc_force timed.
+struct Lib : PlainLib {
+  template <class Predictor, class Force>
+  static void calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred,
+                         Force* force, float eps2, double* stamp, double* ip_time,
+                         double* fo_time) {
+    const double copies0 = *ip_time + *fo_time;
+    const double t0 = wtime();
+    PlainLib::calc_force(ni, nj, ipred, jpred, force, eps2, stamp, ip_time, fo_time);
+    const double total = wtime() - t0;
+    const double copies = *ip_time + *fo_time - copies0;
+    phases.j_input += *stamp - t0;
+    phases.copies += copies;
+    phases.kernels += total - (*stamp - t0) - copies;
+    phases.fill -= total;  // the backend's time, less the library's, is the fill
+  }
+};
+
+constexpr int K = Lib::kDerivs;
+
+// The integrator's backend with its entry and exit stamped.
+class Backend : public hermite::LibraryBackend<Lib> {
+ public:
+  using LibraryBackend::LibraryBackend;
+  void forces(const std::vector<int>& list, const hermite::Predicted& p, hermite::Vec3* out) {
+    phases.at_enter = now();
+    LibraryBackend::forces(list, p, out);
+    phases.at_leave = now();
+    phases.fill += phases.at_leave - phases.at_enter;
+  }
+};
+using Integrator = hermite::Integrator<K, Backend>;
+
+// The model plummer_gen writes for n particles, without the file.
+hermite::Model plummer_model(int n) {
+  const plummer::Particles p(n);
+  plummer::build_model(n, p, nullptr);
+  hermite::Model m;
+  m.mass.assign(p.m(), p.m() + n);
+  for (int i = 0; i < n; ++i) {
+    m.pos.push_back({p.x()[i][0], p.x()[i][1], p.x()[i][2]});
+    m.vel.push_back({p.v()[i][0], p.v()[i][1], p.v()[i][2]});
+  }
+  return m;
+}
+
+// A started integration of one model size.
+struct Started {
+  hermite::Model model;
+  hermite::Comm comm;
+  Backend backend;
+  Integrator integ;
+  explicit Started(int n)
+      : model(plummer_model(n)),
+        backend(model.mass, 0, n, 1.0 / 64),
+        integ(model, hermite::Settings{}, backend, comm, 0, n) {
+    integ.start();
+  }
+};
+
+void bm_end_to_end(benchmark::State& state, int n, int steps, double (*full_pass_rate)()) {
+  Started s(n);
+  double best = 1e300, pairs = 0, particle_steps = 0;
+  Phases best_phases;
+  for (auto _ : state) {
+    Integrator run = s.integ;
+    const hermite::Counters before = run.counters();
+    phases = Phases{};
+    const auto t0 = Clock::now();
+    for (int k = 0; k < steps; ++k) {
+      const double start = now();
+      run.step();
+      const double end = now();
+      phases.predict += phases.at_enter - start;
+      phases.correct += end - phases.at_leave;
+    }
+    const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    if (secs < best) {
+      best = secs;
+      best_phases = phases;
+    }
+    pairs = run.counters().interactions - before.interactions;
+    particle_steps = static_cast<double>(run.counters().particle_steps - before.particle_steps);
+  }
+  const double rate = pairs / best;
+  set_counter(state, "interactions_per_s", rate);
+  set_counter(state, "pct_full_pass", 100.0 * rate / full_pass_rate());
+  set_counter(state, "block_steps", steps);
+  set_counter(state, "mean_ni", particle_steps / steps);
+  // Where the wall time of the fastest span went, in percent.
+  const Phases& p = best_phases;
+  set_counter(state, "pct_predict", 100.0 * p.predict / best);
+  set_counter(state, "pct_fill", 100.0 * p.fill / best);
+  set_counter(state, "pct_j_input", 100.0 * p.j_input / best);
+  set_counter(state, "pct_copies", 100.0 * p.copies / best);
+  set_counter(state, "pct_kernels", 100.0 * p.kernels / best);
+  set_counter(state, "pct_correct", 100.0 * p.correct / best);
+}
+
+}  // namespace
+
+void register_end_to_end(const std::string& lib, double (*full_pass_rate)()) {
+  struct Case {
+    int n, steps;
+  };
+  // Spans of some tenths of a second on two cores.
+  for (Case c : {Case{1024, 1024}, Case{4096, 256}, Case{16384, 32}}) {
+    benchmark::RegisterBenchmark((lib + "/end_to_end/" + std::to_string(c.n)).c_str(),
+                                 bm_end_to_end, c.n, c.steps, full_pass_rate)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(1.0);
+  }
+}
+
+}  // namespace nbbench
