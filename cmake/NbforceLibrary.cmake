@@ -35,8 +35,13 @@ function(nbforce_add_library order)
   target_compile_options(${host} PRIVATE -Wno-psabi)
   target_link_libraries(${host}
     PUBLIC nbforce_headers nbforce_openmp_runtime nbforce_cxx_runtime
-    PRIVATE $<BUILD_INTERFACE:forcecore_headers> $<BUILD_INTERFACE:nbforce_flags>
-            $<BUILD_INTERFACE:nbforce_host_isa>)
+    PRIVATE $<BUILD_INTERFACE:forcecore_headers> $<BUILD_INTERFACE:nbforce_flags>)
+  # Only the kernels get the chosen instruction set; the rest of the library,
+  # the load-time check above all, stays on the baseline.
+  set_source_files_properties(${dir}/nbforce${order}.cpp PROPERTIES
+    COMPILE_OPTIONS "${NBFORCE_HOST_ISA_FLAGS}")
+  set_source_files_properties(${FORCECORE_ISA_CHECK_SOURCE} PROPERTIES COMPILE_DEFINITIONS
+    "NBF_HOST_ISA_REQUIRES=\"${NBFORCE_HOST_ISA_REQUIRES}\";NBF_HOST_ISA_FLAGS=\"${NBFORCE_HOST_ISA_FLAGS}\"")
   install(TARGETS ${host} EXPORT nbforceTargets)
   set_property(GLOBAL APPEND PROPERTY NBFORCE_INSTALLED_LIBS ${host})
 
