@@ -9,7 +9,7 @@
 #include "forcecore/ds.h"
 #include "forcecore/error_report.h"
 #include "forcecore/launch.h"
-#include "forcecore/nbforce_common.h"
+#include "nbforce_common.h"
 
 namespace nbf {
 

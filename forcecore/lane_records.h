@@ -4,7 +4,7 @@
 #pragma once
 
 #include "forcecore/lanes.h"
-#include "forcecore/nbforce_common.h"
+#include "nbforce_common.h"
 
 namespace nbf {
 

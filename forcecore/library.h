@@ -15,11 +15,16 @@
 #if defined(__CUDACC__)
 #define NBF_REGISTER_KERNELS(gravity_name)  // nvcc registers the device code itself
 #else
-#define NBF_REGISTER_KERNELS(gravity_name)                              \
-  static const nbf::host::KernelRegistration nbf_kernel_registration_{  \
-      {"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},       \
-      {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)}, \
-      {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}};
+#include "forcecore/isa_check.h"
+// The host kernels also pull the load-time instruction-set check into every
+// static link.
+#define NBF_REGISTER_KERNELS(gravity_name)                                  \
+  static const nbf::host::KernelRegistration nbf_kernel_registration_{      \
+      {"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},           \
+      {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},     \
+      {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}};       \
+  __attribute__((used)) static const char* const nbf_isa_check_reference_ = \
+      &nbforce_host_isa_checked;
 #endif
 
 #define NBF_DEFINE_KERNELS(Order, gravity_name)                                          \

@@ -3,8 +3,8 @@
 // when the block's last i-particles are few.
 #pragma once
 
-#include "forcecore/nbforce_common.h"
 #include "forcecore/platform.h"
+#include "nbforce_common.h"
 
 namespace nbf {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "forcecore/lanes.h"
-#include "forcecore/nbforce_common.h"
+#include "nbforce_common.h"
 #include "forcecore/record_words.h"
 
 namespace nbf {

@@ -5,9 +5,9 @@
 #include <cstddef>
 
 #include "forcecore/ds.h"
-#include "forcecore/nbforce_common.h"
 #include "forcecore/pair_geometry.h"
-#include "nbforce4/nbforce4.h"
+#include "nbforce4.h"
+#include "nbforce_common.h"
 
 // Partial or reduced force on the device, 48 bytes.
 struct __attribute__((aligned(16))) Force_dev {

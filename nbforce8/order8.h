@@ -5,9 +5,9 @@
 #include <cstddef>
 
 #include "forcecore/ds.h"
-#include "forcecore/nbforce_common.h"
 #include "forcecore/pair_geometry.h"
-#include "nbforce8/nbforce8.h"
+#include "nbforce8.h"
+#include "nbforce_common.h"
 
 // Partial or reduced force on the device, 64 bytes; the last word carries no
 // data.

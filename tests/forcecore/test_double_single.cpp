@@ -7,7 +7,7 @@
 
 #include "forcecore/ds.h"
 #include "forcecore/lanes.h"
-#include "forcecore/nbforce_common.h"
+#include "nbforce_common.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "forcecore/ds.h"
-#include "forcecore/nbforce_common.h"
+#include "nbforce_common.h"
 
 namespace {
 
