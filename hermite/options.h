@@ -16,6 +16,7 @@ struct Options {
   double shared_dt = 0.0;                 // > 0: one fixed shared step (a power of two)
   std::string energy_csv = "energy.csv";  // empty: none
   std::string snapshots;                  // prefix of the snapshot files; empty: none
+  std::string radii_csv;                  // Lagrangian radii history; empty: none
   bool help = false;
 };
 
