@@ -96,3 +96,12 @@ def test_integrator_writes_the_radii_of_its_snapshots(tmp_path):
         order = np.argsort(d)
         k = np.searchsorted(np.cumsum(m[order]), fractions * m.sum())
         np.testing.assert_allclose(row[1:], d[order][k], rtol=1e-8)
+
+
+def test_integrator_refuses_an_unwritable_radii_file(tmp_path):
+    plummer_gen(tmp_path, 1, 1)
+    run = subprocess.run([program("NBFORCE_HERMITE4"), "--t-end", "0.125", "--energy", "",
+                          "--radii", str(tmp_path / "no" / "radii.csv")], cwd=tmp_path,
+                         capture_output=True, text=True)
+    assert run.returncode == 1
+    assert "radii.csv: cannot create" in run.stderr
