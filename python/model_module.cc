@@ -9,6 +9,7 @@
 #include <string>
 
 #include "arrays.h"
+#include "command_line.h"
 #include "model.h"
 #include "plummer.h"
 #include "radii.h"
@@ -16,29 +17,46 @@
 namespace nbforce_py {
 namespace {
 
-// plummer_gen's model for its two counts (particles in units of 1024, and
-// the divisor), drawn after seeding the C library's generator with `seed`:
-// with plummer_gen's seed the same doubles as its file.
-py::tuple plummer_model(std::int32_t units, std::int32_t divisor, unsigned seed) {
-  const plummer::Arguments args{units, divisor};
-  const plummer::ParticleCount count = plummer::particle_count(args);
-  if (count.error != plummer::CountError::kNone) {
-    throw py::value_error(plummer::count_error_message(args, count));
+// The particle count of plummer_gen's two numbers (particles in units of
+// 1024, and the divisor), or a ValueError saying why there is none.
+std::int64_t count_of(std::int32_t units, std::int32_t divisor) {
+  const plummer::ParticleCount count = plummer::particle_count(plummer::Arguments{units, divisor});
+  const std::string given =
+      " (n = " + std::to_string(units) + ", np_ = " + std::to_string(divisor) + ")";
+  switch (count.error) {
+    case plummer::CountError::kNone:
+      break;
+    case plummer::CountError::kNegativeUnits:
+      throw py::value_error("n must not be negative" + given);
+    case plummer::CountError::kNegativeDivisor:
+      throw py::value_error("np_ must not be negative" + given);
+    case plummer::CountError::kZeroDivisor:
+      throw py::value_error("np_ must not be 0: the count is n * np_ * (1024 // np_)" + given);
+    case plummer::CountError::kAboveCapacity:
+      throw py::value_error(std::to_string(count.n) + " particles exceed the capacity of " +
+                            std::to_string(plummer::kCapacity) + given);
   }
   if (count.n <= 0) {
     throw py::value_error(
-        "the model has no particles: n * np_ * (1024 // np_) = " + std::to_string(count.n) +
-        " (n = " + std::to_string(units) + ", np_ = " + std::to_string(divisor) + ")");
+        "the model has no particles: n * np_ * (1024 // np_) = " + std::to_string(count.n) + given);
   }
-  const plummer::Particles p(count.n);
+  return count.n;
+}
+
+// plummer_gen's model of `count` particles drawn after seeding the C
+// library's generator with `seed`: the same doubles as its file.
+py::tuple plummer_model(std::int64_t count, unsigned seed) {
+  if (count <= 0 || count > plummer::kCapacity) {
+    throw py::value_error("count must lie in 1 .. " + std::to_string(plummer::kCapacity) +
+                          ", found " + std::to_string(count));
+  }
+  const plummer::Particles p(count);
   if (!p.ok()) throw std::bad_alloc();
   {
     py::gil_scoped_release unlocked;
-    std::srand(seed);
-    plummer::sample(count.n, p, nullptr);
-    plummer::correct_centre_of_mass(count.n, p);
+    plummer::build_model(count, seed, p, nullptr);
   }
-  const auto n = static_cast<py::ssize_t>(count.n);
+  const auto n = static_cast<py::ssize_t>(count);
   Array m(n), x({n, py::ssize_t{3}}), v({n, py::ssize_t{3}});
   std::copy(p.m(), p.m() + n, m.mutable_data());
   std::copy(&p.x()[0][0], &p.x()[0][0] + 3 * n, x.mutable_data());
@@ -88,7 +106,9 @@ PYBIND11_MODULE(_model, mod) {
   using namespace nbforce_py;
   mod.doc() = "Plummer models and model files.";
   mod.attr("default_seed") = plummer::kSeed;
-  mod.def("plummer", &plummer_model, py::arg("n"), py::arg("np_"), py::arg("seed"));
+  mod.attr("capacity") = plummer::kCapacity;
+  mod.def("count_of", &count_of, py::arg("n"), py::arg("np_"));
+  mod.def("plummer", &plummer_model, py::arg("count"), py::arg("seed"));
   mod.def("lagrangian_radii", &lagrangian_radii, py::arg("m"), py::arg("x"), py::arg("fractions"));
   mod.def("read_model", &read_model, py::arg("path"));
   mod.def("write_model", &write_model, py::arg("path"), py::arg("m"), py::arg("x"), py::arg("v"),

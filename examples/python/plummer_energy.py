@@ -4,9 +4,9 @@ plots the energy error and the Lagrangian radii against time.
 
     PYTHONPATH=build/python /usr/bin/python3 examples/python/plummer_energy.py
 
-The model is plummer_gen's for the counts --n and --np (n * np * (1024 // np)
-particles; --n 1 --np 600 gives 600). Writes the plot (default
-plummer_energy.png) and prints its path.
+The model is plummer_gen's: --count particles (default 1024), or its two
+counts --n and --np (n * np * (1024 // np) particles). Writes the plot
+(default plummer_energy.png) and prints its path.
 """
 
 import argparse
@@ -24,15 +24,19 @@ import nbforce
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--n", type=int, default=1, help="particles in units of 1024 (default 1)")
-    parser.add_argument("--np", type=int, default=1, help="plummer_gen's divisor (default 1)")
+    parser.add_argument("--count", type=int, help="particles (default 1024)")
+    parser.add_argument("--n", type=int, help="particles in units of 1024")
+    parser.add_argument("--np", type=int, help="plummer_gen's divisor")
     parser.add_argument("--order", type=int, default=4, choices=(4, 6, 8))
     parser.add_argument("--t-end", type=float, default=2.0)
     parser.add_argument("--dt-out", type=float, default=0.125, help="output interval")
     parser.add_argument("--output", default="plummer_energy.png")
     args = parser.parse_args()
 
-    m, x, v = nbforce.plummer(args.n, args.np)
+    if args.n is None and args.np is None:
+        m, x, v = nbforce.plummer(count=args.count or 1024)
+    else:
+        m, x, v = nbforce.plummer(args.n, args.np)
     clock = time.perf_counter()
     h = nbforce.Hermite(m, x, v, order=args.order, dt_max=args.dt_out)
     e0 = sum(h.energy())

@@ -143,24 +143,34 @@ def _int32(value, name):
     return int(value)
 
 
-def plummer(n=None, np_=None, seed=None):
+def plummer(n=None, np_=None, seed=None, count=None):
     """Plummer model in standard units (G = 1, total mass 1): (m, x, v).
 
     n, np_: plummer_gen's two counts, n * np_ * (1024 // np_) particles
-    (default 16 and 1: 16,384 particles). seed: the seed of the C library's
-    generator (default plummer_gen's). With plummer_gen's arguments and seed
-    the model is its data.inp, bit for bit. The centre of mass is at rest at
-    the origin.
+    (default 16 and 1: 16,384 particles); or count: any number of particles
+    from 1 to 4,194,304, as plummer_gen -n COUNT. seed: the seed of the C
+    library's generator, 0 .. 2**32 - 1 (default plummer_gen's). With
+    plummer_gen's arguments and seed the model is its data.inp, bit for bit.
+    The centre of mass is at rest at the origin.
     """
-    n = 16 if n is None else _int32(n, "n")
-    np_ = 1 if np_ is None else _int32(np_, "np_")
+    if count is not None:
+        if n is not None or np_ is not None:
+            raise TypeError("give either count= or the counts n and np_, not both")
+        if isinstance(count, bool) or not isinstance(count, numbers.Integral):
+            raise TypeError(f"count must be an integer, found {count!r}")
+        if not 1 <= count <= _model.capacity:
+            raise ValueError(f"count must lie in 1 .. {_model.capacity}, found {count}")
+    else:
+        n = 16 if n is None else _int32(n, "n")
+        np_ = 1 if np_ is None else _int32(np_, "np_")
+        count = _model.count_of(n, np_)
     if seed is None:
         seed = _model.default_seed
     elif isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
         raise TypeError(f"seed must be an integer, found {seed!r}")
     elif not 0 <= seed < 2**32:
         raise ValueError(f"seed must lie in 0 .. 2**32 - 1, found {seed}")
-    return _model.plummer(n, np_, int(seed))
+    return _model.plummer(int(count), int(seed))
 
 
 def read_model(path):

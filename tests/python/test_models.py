@@ -23,11 +23,16 @@ def parse(path):
     return int(lines[1]), float(lines[2]), rows
 
 
-@pytest.mark.parametrize("args", [(), (1, 3)])
-def test_plummer_is_plummer_gens_model_bit_for_bit(tmp_path, args):
+@pytest.mark.parametrize("args, kwargs, expected", [
+    ((), {}, 16384),
+    ((1, 3), {}, 1023),
+    (("-n", 100, "-s", 7), {"count": 100, "seed": 7}, 100),
+    (("-n", 1), {"count": 1}, 1),
+])
+def test_plummer_is_plummer_gens_model_bit_for_bit(tmp_path, args, kwargs, expected):
     count, t, rows = parse(plummer_gen(tmp_path, *args))
-    m, x, v = nbforce.plummer(*args)
-    assert count == len(m) == (16384 if not args else 1023)
+    m, x, v = nbforce.plummer(*args) if not kwargs else nbforce.plummer(**kwargs)
+    assert count == len(m) == expected
     assert t == 0.0
     np.testing.assert_array_equal(rows[:, 0], np.arange(count))
     # Seventeen significant digits in the file: the doubles themselves.
