@@ -101,6 +101,9 @@ def forces(x, v, m, eps, order=4, i=None, a=None, j=None):
     index of i. The library computes in single precision with positions and
     accelerations kept to about 48 bits; jerk and higher carry errors of
     order 1e-5 of the sum of the magnitudes of their pair terms.
+
+    Bad input raises ValueError or TypeError. A library that cannot allocate
+    its buffers ends the process (as in C); nothing else does.
     """
     lib = _library(order)
     m = _masses(m)
