@@ -97,6 +97,8 @@ Options parse_options(int argc, const char* const* argv) {
       o.energy_csv = value;
     } else if (arg == "--snapshots") {
       o.snapshots = value;
+    } else if (arg == "--radii") {
+      o.radii_csv = value;
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -129,6 +131,8 @@ std::string usage(const std::string& program, int order) {
          "                   (default 10; 0 for none)\n"
          "  --energy FILE    energy history as CSV (default energy.csv; '' for none)\n"
          "  --snapshots P    write a model file P0001.inp, P0002.inp, ... at every output\n"
+         "  --radii FILE     radii about the centre of mass holding 1, 10, 25, 50, 75 and 90%\n"
+         "                   of the mass, as CSV at every output\n"
          "  -h, --help       this text\n";
 }
 

@@ -18,6 +18,7 @@ struct Options {
   double progress = 10.0;                 // wall seconds between lines while a run stalls
   std::string energy_csv = "energy.csv";  // empty: none
   std::string snapshots;                  // prefix of the snapshot files; empty: none
+  std::string radii_csv;                  // Lagrangian radii history; empty: none
   bool help = false;
 };
 

@@ -12,6 +12,7 @@
 #include "library_backend.h"
 #include "model.h"
 #include "options.h"
+#include "radii.h"
 #include "report.h"
 
 namespace hermite {
@@ -54,6 +55,7 @@ int program_main(int argc, char** argv) {
     info.options = opt;
     info.t0 = model.time;
     Report report(info, comm);
+    RadiiReport radii(opt.radii_csv, comm);
     report.header();
 
     const double clock0 = wtime();
@@ -61,6 +63,7 @@ int program_main(int argc, char** argv) {
     integ.start();
     const Energy e0 = integ.energy();
     report.output(model.time, e0, integ.counters(), wall());
+    radii.output(model.time, model.mass, integ.positions());
 
     Model snap = model;
     for (long k = 1;; ++k) {
@@ -85,6 +88,7 @@ int program_main(int argc, char** argv) {
                                format_number(model.time + tau));
       }
       report.output(model.time + tau, e, integ.counters(), wall());
+      radii.output(model.time + tau, model.mass, integ.positions());
       report.check_energy_limit();
       if (!opt.snapshots.empty()) {
         snap.number = model.number + static_cast<int>(k);

@@ -1,0 +1,287 @@
+"""Direct-summation gravitational N-body forces and Hermite integrators.
+
+All arrays are float64 numpy arrays: positions, velocities and the higher
+derivatives of shape (n, 3), masses of shape (n,). Other float or integer
+arrays are converted. Bad input raises ValueError or TypeError.
+
+The force libraries of orders 4, 6 and 8 run on the host (all cores). A
+library that cannot allocate its buffers ends the process, as it does in a
+C program; no other failure does.
+"""
+
+import numbers
+import os
+
+import numpy as np
+
+from . import _model
+from . import _order4
+from . import _order6
+from . import _order8
+
+__all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite",
+           "lagrangian_radii"]
+
+_ORDERS = {4: _order4, 6: _order6, 8: _order8}
+
+
+def _library(order):
+    if isinstance(order, bool) or not isinstance(order, numbers.Integral):
+        raise TypeError(f"order must be 4, 6 or 8, found {order!r}")
+    if order not in _ORDERS:
+        raise ValueError(f"order must be 4, 6 or 8, found {order}")
+    return _ORDERS[order]
+
+
+def _real_array(value, name):
+    try:
+        a = np.asarray(value)
+    except Exception as e:  # objects numpy cannot hold
+        raise TypeError(f"{name} must be an array of numbers: {e}") from None
+    if a.dtype.kind not in "biuf":
+        raise TypeError(f"{name} must hold real numbers, found dtype {a.dtype}")
+    a = np.ascontiguousarray(a, dtype=np.float64)
+    if not np.all(np.isfinite(a)):
+        raise ValueError(f"{name} holds values that are not finite")
+    return a
+
+
+def _masses(m):
+    m = _real_array(m, "m")
+    if m.ndim != 1:
+        raise ValueError(f"m must have shape (n,), found shape {m.shape}")
+    if np.any(m < 0):
+        raise ValueError(f"m holds negative masses (first at index {int(np.argmax(m < 0))})")
+    return m
+
+
+def _vectors(a, n, name):
+    a = _real_array(a, name)
+    if a.shape != (n, 3):
+        raise ValueError(f"{name} must have shape ({n}, 3), found shape {a.shape}")
+    return a
+
+
+def _positive(value, name):
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number, found {value!r}")
+    value = float(value)
+    if not (value > 0 and np.isfinite(value)):
+        raise ValueError(f"{name} must be positive and finite, found {value}")
+    return value
+
+
+def _indices(i, n):
+    if i is None:
+        return np.arange(n, dtype=np.int64)
+    a = np.asarray(i)
+    if a.ndim == 0:
+        a = a.reshape(1)
+    if a.dtype.kind not in "iu" and not (a.size == 0 and a.dtype.kind == "f"):
+        raise TypeError(f"i must hold integer indices, found dtype {a.dtype}")
+    if a.ndim != 1:
+        raise ValueError(f"i must be one-dimensional, found shape {a.shape}")
+    a = a.astype(np.int64)
+    bad = (a < 0) | (a >= n)
+    if np.any(bad):
+        raise ValueError(f"i holds index {int(a[bad][0])}, outside 0 .. {n - 1}")
+    return a
+
+
+def forces(x, v, m, eps, order=4, i=None, a=None, j=None):
+    """Softened gravitational forces of all particles on the particles of i.
+
+    x, v: positions and velocities (n, 3); m: masses (n,), non-negative;
+    eps > 0: Plummer softening length. i: indices of the particles whose
+    forces are wanted (default: all). No particle acts on itself.
+
+    order=4 returns (acc, jrk); order=6 needs a= (the accelerations of all
+    particles) and returns (acc, jrk, snp); order=8 needs a= and j= (the
+    jerks) and returns (acc, jrk, snp, crk). Each result has one row per
+    index of i. The library computes in single precision with positions and
+    accelerations kept to about 48 bits; jerk and higher carry errors of
+    order 1e-5 of the sum of the magnitudes of their pair terms.
+
+    Bad input raises ValueError or TypeError. A library that cannot allocate
+    its buffers ends the process (as in C); nothing else does.
+    """
+    lib = _library(order)
+    m = _masses(m)
+    n = m.shape[0]
+    x = _vectors(x, n, "x")
+    v = _vectors(v, n, "v")
+    eps = _positive(eps, "eps")
+    if order >= 6:
+        if a is None:
+            raise TypeError(f"order {order} needs a=, the accelerations of all particles")
+        a = _vectors(a, n, "a")
+    elif a is not None:
+        raise TypeError(f"order {order} takes no a=")
+    if order == 8:
+        if j is None:
+            raise TypeError("order 8 needs j=, the jerks of all particles")
+        j = _vectors(j, n, "j")
+    elif j is not None:
+        raise TypeError(f"order {order} takes no j=")
+    return lib.forces(x, v, m, eps, _indices(i, n), a, j)
+
+
+def potential(x, m, eps):
+    """Potential of every particle due to all others, softened with eps > 0.
+
+    Returns pot (n,), pot[i] = -sum_j m_j / sqrt(|x_j - x_i|^2 + eps^2),
+    without the particle's own term (nor that of another particle at exactly
+    the same position).
+    """
+    m = _masses(m)
+    x = _vectors(x, m.shape[0], "x")
+    return _order4.potential(x, m, _positive(eps, "eps"))
+
+
+def _int32(value, name):
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an integer, found {value!r}")
+    if not -2**31 <= value < 2**31:
+        raise ValueError(f"{name} = {value} is outside the 32-bit range")
+    return int(value)
+
+
+def plummer(n=None, np_=None, seed=None, count=None):
+    """Plummer model in standard units (G = 1, total mass 1): (m, x, v).
+
+    n, np_: plummer_gen's two counts, n * np_ * (1024 // np_) particles
+    (default 16 and 1: 16,384 particles); or count: any number of particles
+    from 1 to 4,194,304, as plummer_gen -n COUNT. seed: the seed of the C
+    library's generator, 0 .. 2**32 - 1 (default plummer_gen's). With
+    plummer_gen's arguments and seed the model is its data.inp, bit for bit.
+    The centre of mass is at rest at the origin.
+    """
+    if count is not None:
+        if n is not None or np_ is not None:
+            raise TypeError("give either count= or the counts n and np_, not both")
+        if isinstance(count, bool) or not isinstance(count, numbers.Integral):
+            raise TypeError(f"count must be an integer, found {count!r}")
+        if not 1 <= count <= _model.capacity:
+            raise ValueError(f"count must lie in 1 .. {_model.capacity}, found {count}")
+    else:
+        n = 16 if n is None else _int32(n, "n")
+        np_ = 1 if np_ is None else _int32(np_, "np_")
+        count = _model.count_of(n, np_)
+    if seed is None:
+        seed = _model.default_seed
+    elif isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
+        raise TypeError(f"seed must be an integer, found {seed!r}")
+    elif not 0 <= seed < 2**32:
+        raise ValueError(f"seed must lie in 0 .. 2**32 - 1, found {seed}")
+    return _model.plummer(int(count), int(seed))
+
+
+def read_model(path):
+    """Reads a model file (data.inp format): (m, x, v, t).
+
+    Raises OSError for a file that cannot be opened and ValueError, naming
+    the line, for one that is malformed.
+    """
+    path = os.fspath(path)
+    with open(path, "rb"):
+        pass  # the usual OSError for a missing or unreadable file
+    return _model.read_model(path)
+
+
+def write_model(path, m, x, v, t=0.0):
+    """Writes a model file in the data.inp format, atomically.
+
+    Reading it back gives the same doubles. Raises OSError when the file
+    cannot be written.
+    """
+    m = _masses(m)
+    if m.shape[0] == 0:
+        raise ValueError("the model has no particles")
+    if np.any(m == 0):
+        raise ValueError("model files hold positive masses only")
+    n = m.shape[0]
+    t = float(_real_array(t, "t"))
+    return _model.write_model(os.fspath(path), m, _vectors(x, n, "x"), _vectors(v, n, "v"), t)
+
+
+def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
+    """Radii about the centre of mass holding the given fractions of the mass.
+
+    For each fraction f, the distance of the particle, in order of distance,
+    at which the enclosed mass first reaches f times the total.
+    """
+    m = _masses(m)
+    x = _vectors(x, m.shape[0], "x")
+    if not m.sum() > 0:
+        raise ValueError("the model has no mass")
+    f = _real_array(fractions, "fractions")
+    if f.ndim != 1 or np.any(f <= 0) or np.any(f > 1) or np.any(np.diff(f) < 0):
+        raise ValueError("fractions must be an ascending sequence of numbers in (0, 1]")
+    return _model.lagrangian_radii(m, x, f)
+
+
+class Hermite:
+    """Hermite integrator of order 4, 6 or 8 on individual block time steps.
+
+    m, x, v: the model (at least one particle, non-negative masses); eps > 0:
+    softening length; eta: accuracy parameter of the time steps; dt_max:
+    largest step, a power of two; t: the model's time. The start-up forces
+    and steps are computed here.
+
+    advance(t) runs block steps to t, where all particles are synchronised;
+    t - t0 must be a multiple of dt_max. A failed integration (a step below
+    2^-40, a force that is not finite) raises RuntimeError, and so does
+    every later call.
+
+    Attributes: t (current time), x, v (copies of the state), steps
+    (particle steps so far), block_steps, dt (every particle's step).
+    """
+
+    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=0.01, dt_max=0.125, t=0.0):
+        lib = _library(order)
+        m = _masses(m)
+        n = m.shape[0]
+        if n == 0:
+            raise ValueError("the model has no particles")
+        x = _vectors(x, n, "x")
+        v = _vectors(v, n, "v")
+        eps = _positive(eps, "eps")
+        eta = _positive(eta, "eta")
+        dt_max = _positive(dt_max, "dt_max")
+        t = float(_real_array(t, "t"))
+        self.order = order
+        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t)
+
+    def advance(self, t):
+        """Integrates to time t and synchronises all particles there."""
+        if isinstance(t, bool) or not isinstance(t, numbers.Real):
+            raise TypeError(f"t must be a real number, found {t!r}")
+        self._impl.advance(float(t))
+
+    def energy(self):
+        """(kinetic, potential) of the synchronised system."""
+        return self._impl.energy()
+
+    @property
+    def t(self):
+        return self._impl.t
+
+    @property
+    def x(self):
+        return self._impl.x
+
+    @property
+    def v(self):
+        return self._impl.v
+
+    @property
+    def steps(self):
+        return self._impl.steps
+
+    @property
+    def block_steps(self):
+        return self._impl.block_steps
+
+    @property
+    def dt(self):
+        return self._impl.dt

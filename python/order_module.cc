@@ -1,0 +1,263 @@
+// One force library as an extension module: the forces and potentials of
+// numpy arrays, and the Hermite integrator of this order. Built once per
+// order (NBFORCE_PY_ORDER) as _order4, _order6 and _order8; each links its
+// own library with the library's symbols kept inside the module.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "arrays.h"
+
+#if NBFORCE_PY_ORDER == 4
+#include "library4.h"
+using Lib = hermite::Library4;
+#define NBFORCE_PY_MODULE _order4
+#elif NBFORCE_PY_ORDER == 6
+#include "library6.h"
+using Lib = hermite::Library6;
+#define NBFORCE_PY_MODULE _order6
+#elif NBFORCE_PY_ORDER == 8
+#include "library8.h"
+using Lib = hermite::Library8;
+#define NBFORCE_PY_MODULE _order8
+#else
+#error "NBFORCE_PY_ORDER must be 4, 6 or 8"
+#endif
+
+#include "integrator.h"
+#include "library_backend.h"
+
+namespace nbforce_py {
+namespace {
+
+constexpr int K = Lib::kDerivs;
+using Backend = hermite::LibraryBackend<Lib>;
+
+// The library is not re-entrant: one call at a time, from any thread. Calls
+// run without the interpreter lock, so it is taken after the lock is given
+// up, never the other way round.
+std::mutex& library_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+void check_eps(double eps) {
+  const float eps2 = static_cast<float>(eps * eps);
+  if (!(eps > 0.0) || !std::isfinite(eps) || !(eps2 > 0.0f) || !std::isfinite(eps2)) {
+    throw py::value_error("eps must be positive, with eps^2 a finite positive float; found " +
+                          std::to_string(eps));
+  }
+}
+
+// The derivatives the caller predicted (acceleration for orders 6 and 8,
+// jerk for 8): required where the order reads them, refused elsewhere.
+std::vector<Vec3> derivative(const std::optional<Array>& a, bool needed, py::ssize_t n,
+                             const char* name) {
+  if (!needed) {
+    if (a) {
+      throw py::type_error(std::string("order ") + std::to_string(Lib::kOrder) + " takes no " +
+                           name + "=");
+    }
+    return std::vector<Vec3>(static_cast<std::size_t>(n), Vec3{});
+  }
+  if (!a) {
+    throw py::type_error(std::string("order ") + std::to_string(Lib::kOrder) + " needs " + name +
+                         "=, an (n, 3) array");
+  }
+  return to_rows(*a, n, name);
+}
+
+py::tuple forces(const Array& x, const Array& v, const Array& m, double eps,
+                 const py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>& i,
+                 const std::optional<Array>& a, const std::optional<Array>& j) {
+  const py::ssize_t n = particle_count(m);
+  check_eps(eps);
+  hermite::Predicted p;
+  p.x = to_rows(x, n, "x");
+  p.v = to_rows(v, n, "v");
+  p.a = derivative(a, K >= 3, n, "a");
+  p.j = derivative(j, K >= 4, n, "j");
+  const std::vector<double> mass = to_vector(m);
+  if (i.ndim() != 1) throw py::value_error("i must be a one-dimensional array of indices");
+  std::vector<int> list(static_cast<std::size_t>(i.shape(0)));
+  for (std::size_t k = 0; k < list.size(); ++k) {
+    const std::int64_t index = i.data()[k];
+    if (index < 0 || index >= n) {
+      throw py::value_error("index " + std::to_string(index) + " in i is outside 0 .. " +
+                            std::to_string(n - 1));
+    }
+    list[k] = static_cast<int>(index);
+  }
+
+  std::vector<Vec3> out(list.size() * K);
+  if (!list.empty()) {
+    py::gil_scoped_release unlocked;
+    const std::lock_guard<std::mutex> lock(library_mutex());
+    Backend backend(mass, 0, static_cast<int>(n), eps);
+    backend.forces(list, p, out.data());
+  }
+  py::tuple result(K);
+  for (int d = 0; d < K; ++d) {
+    Array r({static_cast<py::ssize_t>(list.size()), py::ssize_t{3}});
+    double* q = r.mutable_data();
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      for (int c = 0; c < 3; ++c) q[3 * k + static_cast<std::size_t>(c)] = out[k * K + d][c];
+    }
+    result[static_cast<std::size_t>(d)] = r;
+  }
+  return result;
+}
+
+Array potential(const Array& x, const Array& m, double eps) {
+  const py::ssize_t n = particle_count(m);
+  check_eps(eps);
+  const std::vector<Vec3> pos = to_rows(x, n, "x");
+  const std::vector<double> mass = to_vector(m);
+  std::vector<double> pot(static_cast<std::size_t>(n), 0.0);
+  if (n > 0) {
+    py::gil_scoped_release unlocked;
+    const std::lock_guard<std::mutex> lock(library_mutex());
+    Backend backend(mass, 0, static_cast<int>(n), eps);
+    backend.potential(pos, pot.data());
+  }
+  return from_vector(pot);
+}
+
+bool power_of_two(double x) {
+  int e = 0;
+  return x > 0.0 && std::isfinite(x) && std::frexp(x, &e) == 0.5;
+}
+
+hermite::Model make_model(const Array& m, const Array& x, const Array& v, double t0) {
+  const py::ssize_t n = particle_count(m);
+  if (n == 0) throw py::value_error("the model has no particles");
+  if (!std::isfinite(t0)) throw py::value_error("t must be finite");
+  hermite::Model model;
+  model.time = t0;
+  model.mass = to_vector(m);
+  model.pos = to_rows(x, n, "x");
+  model.vel = to_rows(v, n, "v");
+  return model;
+}
+
+hermite::Settings make_settings(double eps, double eta, double dt_max) {
+  check_eps(eps);
+  if (!(eta > 0.0) || !std::isfinite(eta)) {
+    throw py::value_error("eta must be positive, found " + std::to_string(eta));
+  }
+  if (!power_of_two(dt_max)) {
+    throw py::value_error("dt_max must be a power of two (such as 0.125), found " +
+                          std::to_string(dt_max));
+  }
+  hermite::Settings s;
+  s.eta = eta;
+  s.dt_max = dt_max;
+  return s;
+}
+
+// The integrator of this order over the library, on one process. The
+// constructor computes the start-up forces and steps; advance() runs block
+// steps up to a multiple of dt_max, where all particles are synchronised.
+class Hermite {
+ public:
+  Hermite(const Array& m, const Array& x, const Array& v, double eps, double eta, double dt_max,
+          double t0)
+      : model_(make_model(m, x, v, t0)),
+        settings_(make_settings(eps, eta, dt_max)),
+        backend_(model_.mass, 0, model_.size(), eps),
+        integ_(model_, settings_, backend_, comm_, 0, model_.size()) {
+    run([&] { integ_.start(); });
+  }
+
+  void advance(double t) {
+    if (!std::isfinite(t)) throw py::value_error("t must be finite");
+    const double h = settings_.dt_max;
+    const double steps = (t - model_.time) / h;
+    const double k = std::round(steps);
+    if (!(std::fabs(steps - k) <= 1e-9 * std::fmax(1.0, std::fabs(k)))) {
+      throw py::value_error("advance(" + std::to_string(t) + "): t - t0 must be a multiple of " +
+                            "dt_max = " + std::to_string(h));
+    }
+    const double target = k * h;
+    if (target < integ_.time()) {
+      throw py::value_error("advance(" + std::to_string(t) +
+                            "): the integrator is already at t = " + std::to_string(time()));
+    }
+    // One dt_max at a time, so that Ctrl-C stops a long run between them.
+    while (integ_.time() < target) {
+      const double next = std::fmin(target, integ_.time() + h);
+      run([&] { integ_.advance_to(next); });
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+  }
+
+  py::tuple energy() {
+    hermite::Energy e;
+    run([&] { e = integ_.energy(); });
+    return py::make_tuple(e.kinetic, e.potential);
+  }
+
+  double time() const { return model_.time + integ_.time(); }
+  Array positions() const { return from_rows(integ_.positions()); }
+  Array velocities() const { return from_rows(integ_.velocities()); }
+  Array time_steps() const { return from_vector(integ_.steps()); }
+  long long particle_steps() const { return integ_.counters().particle_steps; }
+  long long block_steps() const { return integ_.counters().block_steps; }
+
+ private:
+  // Runs fn without the interpreter lock. A failure leaves the particles
+  // part-way through a step, so every later call refuses.
+  template <class F>
+  void run(F&& fn) {
+    if (!failure_.empty()) {
+      throw std::runtime_error("the integration stopped earlier: " + failure_);
+    }
+    try {
+      py::gil_scoped_release unlocked;
+      const std::lock_guard<std::mutex> lock(library_mutex());
+      fn();
+    } catch (const std::exception& e) {
+      failure_ = e.what();
+      throw;
+    }
+  }
+
+  hermite::Comm comm_;
+  hermite::Model model_;
+  hermite::Settings settings_;
+  Backend backend_;
+  hermite::Integrator<K, Backend> integ_;
+  std::string failure_;
+};
+
+}  // namespace
+}  // namespace nbforce_py
+
+PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
+  namespace py = pybind11;
+  using namespace nbforce_py;
+  mod.doc() = "Forces, potentials and the Hermite integrator of one force library.";
+  mod.attr("order") = Lib::kOrder;
+  mod.def("forces", &forces, py::arg("x"), py::arg("v"), py::arg("m"), py::arg("eps"), py::arg("i"),
+          py::arg("a") = py::none(), py::arg("j") = py::none());
+  mod.def("potential", &potential, py::arg("x"), py::arg("m"), py::arg("eps"));
+  py::class_<Hermite>(mod, "Hermite")
+      .def(py::init<const Array&, const Array&, const Array&, double, double, double, double>(),
+           py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("eta"),
+           py::arg("dt_max"), py::arg("t"))
+      .def("advance", &Hermite::advance, py::arg("t"))
+      .def("energy", &Hermite::energy)
+      .def_property_readonly("t", &Hermite::time)
+      .def_property_readonly("x", &Hermite::positions)
+      .def_property_readonly("v", &Hermite::velocities)
+      .def_property_readonly("dt", &Hermite::time_steps)
+      .def_property_readonly("steps", &Hermite::particle_steps)
+      .def_property_readonly("block_steps", &Hermite::block_steps);
+}

@@ -1,0 +1,103 @@
+"""Bad input raises ValueError or TypeError with a message naming the fault,
+and never reaches the libraries."""
+
+import numpy as np
+import pytest
+
+import nbforce
+
+N = 4
+X = np.arange(3.0 * N).reshape(N, 3)
+V = np.zeros((N, 3))
+M = np.full(N, 0.25)
+
+
+def with_nan(a):
+    a = a.copy()
+    a.flat[1] = np.nan
+    return a
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: nbforce.forces(X[:3], V, M, 0.1), ValueError, r"x must have shape \(4, 3\)"),
+    (lambda: nbforce.forces(X, V.T, M, 0.1), ValueError, "v must have shape"),
+    (lambda: nbforce.forces(X, V, M.reshape(2, 2), 0.1), ValueError, r"m must have shape \(n,\)"),
+    (lambda: nbforce.forces(with_nan(X), V, M, 0.1), ValueError, "x holds values that are not finite"),
+    (lambda: nbforce.forces(X, V + np.inf, M, 0.1), ValueError, "not finite"),
+    (lambda: nbforce.forces(X, V, -M, 0.1), ValueError, "negative masses"),
+    (lambda: nbforce.forces(X, V, M, 0.0), ValueError, "eps must be positive"),
+    (lambda: nbforce.forces(X, V, M, -1.0), ValueError, "eps must be positive"),
+    (lambda: nbforce.forces(X, V, M, np.nan), ValueError, "eps must be positive"),
+    (lambda: nbforce.forces(X, V, M, 1e-30), ValueError, "eps"),  # eps^2 is 0 as a float
+    (lambda: nbforce.forces(X, V, M, "0.1"), TypeError, "eps must be a real number"),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=5), ValueError, "order must be 4, 6 or 8"),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=4.0), TypeError, "order must be 4, 6 or 8"),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=6), TypeError, "order 6 needs a="),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=8, a=V), TypeError, "order 8 needs j="),
+    (lambda: nbforce.forces(X, V, M, 0.1, a=V), TypeError, "order 4 takes no a="),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=6, a=V[:2]), ValueError, "a must have shape"),
+    (lambda: nbforce.forces(X, V, M, 0.1, i=[4]), ValueError, "index 4, outside 0 .. 3"),
+    (lambda: nbforce.forces(X, V, M, 0.1, i=[-1]), ValueError, "index -1"),
+    (lambda: nbforce.forces(X, V, M, 0.1, i=[0.5]), TypeError, "integer indices"),
+    (lambda: nbforce.forces(X.astype(str), V, M, 0.1), TypeError, "real numbers"),
+    (lambda: nbforce.potential(X, M[:3], 0.1), ValueError, r"x must have shape \(3, 3\)"),
+    (lambda: nbforce.potential(X, M, 0), ValueError, "eps must be positive"),
+    (lambda: nbforce.plummer(1, 0), ValueError, "np_ must not be 0"),
+    (lambda: nbforce.plummer(5000, 1), ValueError, "exceed the capacity"),
+    (lambda: nbforce.plummer(1, 2000), ValueError, "no particles"),
+    (lambda: nbforce.plummer(-1, 1), ValueError, "n must not be negative"),
+    (lambda: nbforce.plummer(1, -2), ValueError, "np_ must not be negative"),
+    (lambda: nbforce.plummer(count=0), ValueError, "count must lie in 1 .. 4194304"),
+    (lambda: nbforce.plummer(count=100.0), TypeError, "count must be an integer"),
+    (lambda: nbforce.plummer(1, count=100), TypeError, "either count= or"),
+    (lambda: nbforce.plummer(2**31, 1), ValueError, "32-bit"),
+    (lambda: nbforce.plummer(1.5), TypeError, "n must be an integer"),
+    (lambda: nbforce.plummer(1, 1, seed=-1), ValueError, "seed"),
+    (lambda: nbforce.Hermite(M, X, V, order=7), ValueError, "order must be 4, 6 or 8"),
+    (lambda: nbforce.Hermite(M, X, V, eps=0), ValueError, "eps must be positive"),
+    (lambda: nbforce.Hermite(M, X, V, dt_max=0.1), ValueError, "dt_max must be a power of two"),
+    (lambda: nbforce.Hermite(M, X, V, eta=-1), ValueError, "eta must be positive"),
+    (lambda: nbforce.Hermite(np.zeros(0), X[:0], V[:0]), ValueError, "no particles"),
+    (lambda: nbforce.Hermite(-M, X, V), ValueError, "negative masses"),
+    (lambda: nbforce.Hermite(M, with_nan(X), V), ValueError, "not finite"),
+    (lambda: nbforce.write_model("unused.inp", M * 0, X, V), ValueError, "positive masses"),
+    (lambda: nbforce.lagrangian_radii(M, X, [0.5, 0.1]), ValueError, "ascending"),
+])
+def test_refused(call, error, message):
+    with pytest.raises(error, match=message):
+        call()
+
+
+def test_the_modules_check_shapes_themselves():
+    # Called directly, past the package's checks, they still refuse rather
+    # than read past an array.
+    from nbforce import _order6
+    with pytest.raises(ValueError, match="x must have shape"):
+        _order6.forces(X[:2], V, M, 0.1, np.arange(N), V, None)
+    with pytest.raises(ValueError, match="outside"):
+        _order6.forces(X, V, M, 0.1, np.array([9]), V, None)
+    with pytest.raises(TypeError, match="order 6 needs a="):
+        _order6.forces(X, V, M, 0.1, np.arange(N), None, None)
+
+
+def test_advance_refuses_times_off_the_block_grid_and_going_back():
+    h = nbforce.Hermite(M, X, V + 0.01, dt_max=0.125)
+    with pytest.raises(ValueError, match="multiple of dt_max"):
+        h.advance(0.1)
+    h.advance(0.25)
+    with pytest.raises(ValueError, match="already at t = 0.25"):
+        h.advance(0.125)
+    with pytest.raises(TypeError):
+        h.advance("1")
+    assert h.t == 0.25
+
+
+def test_model_files(tmp_path):
+    with pytest.raises(FileNotFoundError):
+        nbforce.read_model(tmp_path / "missing.inp")
+    bad = tmp_path / "bad.inp"
+    bad.write_text("0000 \n000002 \n0.0 \n000000 1.0 0 0 0 0 0 0 \n")
+    with pytest.raises(ValueError, match="bad.inp:5: the file ends after 1 of 2 particle lines"):
+        nbforce.read_model(bad)
+    with pytest.raises(OSError, match="cannot create"):
+        nbforce.write_model(tmp_path / "no" / "such" / "dir.inp", M, X, V)
