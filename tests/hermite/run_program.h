@@ -12,9 +12,24 @@
 #include <string>
 #include <vector>
 
+#ifndef HERMITE4_PATH
+#define HERMITE4_PATH ""
+#endif
+#ifndef HERMITE6_PATH
+#define HERMITE6_PATH ""
+#endif
+#ifndef HERMITE8_PATH
+#define HERMITE8_PATH ""
+#endif
+
 namespace hermite_test {
 
 namespace fs = std::filesystem;
+
+// The host program of an order, empty where it is not built.
+inline std::string program(int order) {
+  return order == 4 ? HERMITE4_PATH : order == 6 ? HERMITE6_PATH : HERMITE8_PATH;
+}
 
 struct Outcome {
   int status = -1;

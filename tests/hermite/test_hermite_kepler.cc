@@ -15,20 +15,6 @@
 namespace hermite_test {
 namespace {
 
-#ifndef HERMITE4_PATH
-#define HERMITE4_PATH ""
-#endif
-#ifndef HERMITE6_PATH
-#define HERMITE6_PATH ""
-#endif
-#ifndef HERMITE8_PATH
-#define HERMITE8_PATH ""
-#endif
-
-std::string program(int order) {
-  return order == 4 ? HERMITE4_PATH : order == 6 ? HERMITE6_PATH : HERMITE8_PATH;
-}
-
 // The command line of a run: one thread is plenty for a handful of bodies.
 std::string command(int order, const std::string& args) {
   return "OMP_NUM_THREADS=1 '" + program(order) + "' " + args;

@@ -14,21 +14,6 @@
 namespace hermite_test {
 namespace {
 
-#ifndef HERMITE4_PATH
-#define HERMITE4_PATH ""
-#endif
-#ifndef HERMITE6_PATH
-#define HERMITE6_PATH ""
-#endif
-#ifndef HERMITE8_PATH
-#define HERMITE8_PATH ""
-#endif
-
-std::string program(int order) {
-  const std::string path = order == 4 ? HERMITE4_PATH : order == 6 ? HERMITE6_PATH : HERMITE8_PATH;
-  return path;
-}
-
 using Programs = ScratchTest;
 
 // The 1,024-particle model of plummer_gen to t = 1 with the default
