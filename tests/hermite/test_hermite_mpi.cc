@@ -14,10 +14,6 @@
 namespace hermite_test {
 namespace {
 
-#ifndef HERMITE8_PATH
-#define HERMITE8_PATH ""
-#endif
-
 using Mpi = ScratchTest;
 
 std::string mpirun(int ranks, const std::string& program, const std::string& args) {
