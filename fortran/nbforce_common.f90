@@ -49,11 +49,16 @@ contains
 
   ! hi = x rounded to single precision, lo = the rounded remainder, so that
   ! hi + lo is x to about 48 bits. Elemental: call it on a whole position.
-  elemental subroutine nbforce_split(x, hi, lo)
+  ! The rounded value passes through a volatile variable: an optimiser that
+  ! vectorises the split may otherwise take real(real(x, c_float), c_double)
+  ! for x and give lo = 0. (Volatile makes it impure.)
+  impure elemental subroutine nbforce_split(x, hi, lo)
     real(c_double), intent(in) :: x
     real(c_float), intent(out) :: hi, lo
-    hi = real(x, c_float)
-    lo = real(x - real(hi, c_double), c_float)
+    real(c_float), volatile :: h
+    h = real(x, c_float)
+    hi = h
+    lo = real(x - real(h, c_double), c_float)
   end subroutine nbforce_split
 
 end module nbforce_common
