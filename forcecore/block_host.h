@@ -285,7 +285,7 @@ void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& f
         if (k + kLanes <= lim) {
           Term::interaction(i, j, eps, acc);
         } else {
-          LaneMask live;
+          LaneMask live{};
           for (int l = 0; l < kLanes; ++l) live[l] = k + l < lim ? -1 : 0;
           AccL next = acc;
           Term::interaction(i, j, eps, next);
@@ -296,7 +296,7 @@ void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& f
       // A record the transposed tile cannot serve: one lane at a time.
       for (int k = grp.joff; k < lim; k += sp.jsplit) {
         BodyL j{};
-        LaneMask live;
+        LaneMask live{};
         for (int l = 0; l < kLanes; ++l) {
           live[l] = k + l < lim ? -1 : 0;
           put_lane(j, l, Term::template load<float>(src[k + l < lim ? k + l : k]));

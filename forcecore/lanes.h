@@ -34,7 +34,7 @@ NBF_DEV Lanes fma_rn(Lanes a, Lanes b, Lanes c) {
 #elif defined(__AVX__) && defined(__FMA__)
   return _mm256_fmadd_ps(a, b, c);
 #else
-  Lanes r;
+  Lanes r{};
   for (int l = 0; l < kLanes; ++l) r[l] = __builtin_fmaf(a[l], b[l], c[l]);
   return r;
 #endif
@@ -44,7 +44,7 @@ NBF_DEV Lanes fma_rn(Lanes a, Lanes b, Lanes c) {
 // then a correctly rounded division (the compiler makes each one
 // instruction).
 NBF_DEV Lanes rsqrt_approx(Lanes x) {
-  Lanes r;
+  Lanes r{};
   for (int l = 0; l < kLanes; ++l) r[l] = __builtin_sqrtf(x[l]);
   return 1.0f / r;
 }
@@ -59,7 +59,7 @@ NBF_DEV Lanes splat<Lanes>(float v) {
 #elif defined(__AVX__)
   return _mm256_set1_ps(v);
 #else
-  Lanes r;
+  Lanes r{};
   for (int l = 0; l < kLanes; ++l) r[l] = v;
   return r;
 #endif
