@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 namespace nbf {
@@ -45,8 +46,11 @@ struct TileCopy {
   // Where the `len` bytes that the copy puts at `at` can be read before it
   // is made: in the source when they lie in the pending copy, else at `at`.
   const void* source_of(const void* at, std::size_t len) const {
-    const auto* a = static_cast<const unsigned char*>(at);
-    if (bytes != 0 && a >= dst && a + len <= dst + bytes) return src + (a - dst);
+    // Compared as addresses: `at` need not point into dst, and no pointer
+    // past either buffer is formed.
+    const auto a = reinterpret_cast<std::uintptr_t>(at);
+    const auto d = reinterpret_cast<std::uintptr_t>(dst);
+    if (bytes != 0 && a >= d && a - d <= bytes && len <= bytes - (a - d)) return src + (a - d);
     return at;
   }
 };

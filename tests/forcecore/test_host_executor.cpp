@@ -27,15 +27,19 @@ TEST(TileCopy, StopsAtTheEndOfTheInputAndZeroFillsTheRest) {
   EXPECT_EQ(nbf::readable_bytes(other, 64, region), 64u);
   EXPECT_EQ(nbf::readable_bytes(input.data() + 60, 64, nbf::InputRegion{nullptr, nullptr}), 64u);
 
-  unsigned char dst[64];
+  unsigned char dst[96];
   std::memset(dst, 0xee, sizeof dst);
   nbf::TileCopy copy{dst, input.data() + 60, 64, 40};
   // Before it is made, the copy's bytes are read from the source.
   EXPECT_EQ(copy.source_of(dst + 16, 16), input.data() + 76);
+  EXPECT_EQ(copy.source_of(dst + 32, 16), input.data() + 92);
   EXPECT_EQ(copy.source_of(dst + 56, 16), dst + 56) << "reaches past the copy";
+  EXPECT_EQ(copy.source_of(dst + 80, 16), dst + 80) << "lies past the copy";
+  EXPECT_EQ(copy.source_of(other, 16), other) << "another buffer";
   copy.make();
   EXPECT_FALSE(copy.pending());
   for (int k = 0; k < 64; ++k) EXPECT_EQ(dst[k], k < 40 ? 61 + k : 0) << k;
+  EXPECT_EQ(dst[64], 0xee) << "the copy stays within its bytes";
 }
 
 // Word w of record k lands in column w, row k; rows from the end of the
