@@ -10,13 +10,20 @@ target_compile_options(nbforce_flags INTERFACE
   $<$<AND:$<COMPILE_LANGUAGE:C,CXX>,$<BOOL:${NBFORCE_WERROR}>>:-Werror>)
 
 # Instruction set of the host kernels. Results do not depend on it: every
-# operation of the kernels is an IEEE operation with one rounding. The
-# default is the portable x86-64 baseline; NBFORCE_NATIVE=ON builds for this
-# machine, NBFORCE_HOST_ARCH for a named -march (x86-64-v3: AVX2 and FMA;
-# x86-64-v4: AVX-512). A library built so checks at load time that the CPU
-# has the features it was compiled with (forcecore/isa_check.c).
+# operation of the kernels is an IEEE operation with one rounding.
+#
+# The default (GCC on x86-64) builds the kernels three times, for the x86-64
+# baseline, x86-64-v3 (AVX2, FMA) and x86-64-v4 (AVX-512), and the library
+# picks the best one the CPU has when first called (forcecore/isa_select.cpp);
+# NBFORCE_HOST_ISA=<name> in the environment forces one. Other compilers, or
+# NBFORCE_HOST_DISPATCH=OFF, build the baseline alone. NBFORCE_NATIVE=ON
+# builds one variant for this machine and NBFORCE_HOST_ARCH one for a named
+# -march; a library built so checks at load time that the CPU has the
+# features it was compiled with (forcecore/isa_check.c).
 set(NBFORCE_HOST_ARCH "" CACHE STRING
     "-march of the host kernels, e.g. x86-64-v3 or x86-64-v4 (overrides NBFORCE_NATIVE)")
+option(NBFORCE_HOST_DISPATCH
+  "Build the host kernels for several x86-64 levels and choose one at run time (GCC)" ON)
 set(NBFORCE_HOST_ISA_FLAGS "")
 if(NBFORCE_HOST_ARCH)
   set(NBFORCE_HOST_ISA_FLAGS -march=${NBFORCE_HOST_ARCH})
@@ -27,17 +34,16 @@ add_library(nbforce_host_isa INTERFACE)
 target_compile_options(nbforce_host_isa INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:${NBFORCE_HOST_ISA_FLAGS}>)
 
-# The CPU features those flags add to the baseline that the compiler may use
-# in vector code, comma-separated, as the load-time check names them
-# (AVX512F -> avx512f, SSE4_1 -> sse4.1).
-set(NBFORCE_HOST_ISA_REQUIRES "")
-if(NBFORCE_HOST_ISA_FLAGS)
+# nbforce_isa_features(OUT FLAGS...): the CPU features that FLAGS add to the
+# baseline and that the compiler may use in vector code, comma-separated, as
+# the CPU query names them (AVX512F -> avx512f, SSE4_1 -> sse4.1).
+function(nbforce_isa_features out)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dM -E -x c++ /dev/null
     OUTPUT_VARIABLE baseline_macros RESULT_VARIABLE rc1)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${NBFORCE_HOST_ISA_FLAGS} -dM -E -x c++ /dev/null
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${ARGN} -dM -E -x c++ /dev/null
     OUTPUT_VARIABLE isa_macros RESULT_VARIABLE rc2)
   if(NOT rc1 EQUAL 0 OR NOT rc2 EQUAL 0)
-    message(FATAL_ERROR "nbforce: ${CMAKE_CXX_COMPILER} does not accept ${NBFORCE_HOST_ISA_FLAGS}")
+    message(FATAL_ERROR "nbforce: ${CMAKE_CXX_COMPILER} does not accept ${ARGN}")
   endif()
   string(REGEX MATCHALL "#define __[A-Z0-9_]+__ 1" baseline_macros "${baseline_macros}")
   string(REGEX MATCHALL "#define __[A-Z0-9_]+__ 1" isa_macros "${isa_macros}")
@@ -52,9 +58,28 @@ if(NBFORCE_HOST_ISA_FLAGS)
     endif()
   endforeach()
   list(SORT features)
-  list(JOIN features "," NBFORCE_HOST_ISA_REQUIRES)
+  list(JOIN features "," joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+
+set(NBFORCE_HOST_ISA_REQUIRES "")
+if(NBFORCE_HOST_ISA_FLAGS)
+  nbforce_isa_features(NBFORCE_HOST_ISA_REQUIRES ${NBFORCE_HOST_ISA_FLAGS})
   message(STATUS
     "nbforce: host kernels built with ${NBFORCE_HOST_ISA_FLAGS}: ${NBFORCE_HOST_ISA_REQUIRES}")
+endif()
+
+# The run-time choice needs -fno-weak: it makes every inline function and
+# template instance of a variant's kernel source a local copy, so that the
+# linker can never hand the baseline code an AVX-512 copy of a shared
+# function.
+set(NBFORCE_HOST_VARIANTS "")
+if(NOT NBFORCE_HOST_ISA_FLAGS AND NBFORCE_HOST_DISPATCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
+   AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set(NBFORCE_HOST_VARIANTS baseline x86_64_v3 x86_64_v4)
+  nbforce_isa_features(NBFORCE_ISA_REQUIRES_x86_64_v3 -march=x86-64-v3)
+  nbforce_isa_features(NBFORCE_ISA_REQUIRES_x86_64_v4 -march=x86-64-v4)
+  message(STATUS "nbforce: host kernels for x86-64, x86-64-v3 and x86-64-v4, chosen at run time")
 endif()
 
 if(NBFORCE_SANITIZE)

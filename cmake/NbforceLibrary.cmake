@@ -31,7 +31,24 @@ install(TARGETS nbforce_openmp_runtime EXPORT nbforceTargets)
 function(nbforce_add_library order)
   set(dir ${PROJECT_SOURCE_DIR}/nbforce${order})
   set(host nbforce${order}_host)
-  add_library(${host} ${dir}/nbforce${order}.cpp ${FORCECORE_HOST_SOURCES})
+  if(NBFORCE_HOST_VARIANTS)
+    # The kernel source once per instruction-set variant, each with its own
+    # entry points, and the entry points that choose one at run time.
+    add_library(${host} ${dir}/dispatch${order}.cpp ${FORCECORE_HOST_SOURCES}
+      ${FORCECORE_ISA_SELECT_SOURCE})
+    foreach(variant ${NBFORCE_HOST_VARIANTS})
+      set(objects ${host}_${variant})
+      add_library(${objects} OBJECT ${dir}/nbforce${order}.cpp)
+      string(REPLACE "_" "-" arch ${variant})
+      target_compile_options(${objects} PRIVATE -Wno-psabi -fno-weak
+        $<$<NOT:$<STREQUAL:${variant},baseline>>:-march=${arch}>)
+      target_compile_definitions(${objects} PRIVATE NBF_ISA_VARIANT=${variant})
+      target_link_libraries(${objects} PRIVATE forcecore_headers nbforce_flags)
+      target_sources(${host} PRIVATE $<TARGET_OBJECTS:${objects}>)
+    endforeach()
+  else()
+    add_library(${host} ${dir}/nbforce${order}.cpp ${FORCECORE_HOST_SOURCES})
+  endif()
   target_compile_options(${host} PRIVATE -Wno-psabi)
   target_link_libraries(${host}
     PUBLIC nbforce_headers nbforce_openmp_runtime nbforce_cxx_runtime
@@ -40,6 +57,8 @@ function(nbforce_add_library order)
   # the load-time check above all, stays on the baseline.
   set_source_files_properties(${dir}/nbforce${order}.cpp PROPERTIES
     COMPILE_OPTIONS "${NBFORCE_HOST_ISA_FLAGS}")
+  set_source_files_properties(${FORCECORE_ISA_SELECT_SOURCE} PROPERTIES COMPILE_DEFINITIONS
+    "NBF_ISA_REQUIRES_X86_64_V3=\"${NBFORCE_ISA_REQUIRES_x86_64_v3}\";NBF_ISA_REQUIRES_X86_64_V4=\"${NBFORCE_ISA_REQUIRES_x86_64_v4}\"")
   set_source_files_properties(${FORCECORE_ISA_CHECK_SOURCE} PROPERTIES COMPILE_DEFINITIONS
     "NBF_HOST_ISA_REQUIRES=\"${NBFORCE_HOST_ISA_REQUIRES}\";NBF_HOST_ISA_FLAGS=\"${NBFORCE_HOST_ISA_FLAGS}\"")
   install(TARGETS ${host} EXPORT nbforceTargets)

@@ -30,10 +30,10 @@
 
 namespace nbf {
 
-inline constexpr unsigned kMaxSharedBytes = 10240;
+constexpr unsigned kMaxSharedBytes = 10240;
 
 // Room for a block's per-thread particles and sums in lane form.
-inline constexpr std::size_t kLaneStateBytes = 24576;
+constexpr std::size_t kLaneStateBytes = 24576;
 
 static_assert(16 % kLanes == 0, "a vector of threads must divide a shared i-particle's threads");
 

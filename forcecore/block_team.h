@@ -23,14 +23,14 @@ namespace nbf::host {
 // that claims a block and then loses its core holds the caller up to the
 // end of that block. 50 microseconds was measured best of 30, 50 and 200
 // (see bench/README.md); a small call, two particles, stays far below it.
-inline constexpr double kMinHelperShare = 50e-6;
+constexpr double kMinHelperShare = 50e-6;
 // How long an idle helper looks for the next grid before it sleeps, and the
 // caller for the last claimed blocks. A block step's next interaction grid
 // follows some 100 microseconds after the last grid; a helper still awake
 // then saves the wake-up. 200 microseconds gave 5 to 10 % more than 20 on
 // a quiet machine and 15 % less beside a process spinning on one core (see
 // bench/README.md).
-inline constexpr long kSpinNanoseconds = 200000;
+constexpr long kSpinNanoseconds = 200000;
 
 struct BlockJob {
   long blocks;

@@ -65,13 +65,14 @@ enum Error : rt::Status {
 };
 
 // Registers a library's kernels under their names when constructed (at
-// process start) and undoes it at process exit.
+// process start) and undoes it at process exit. An inactive registration
+// (an instruction-set variant not chosen on this CPU) registers nothing.
 struct KernelRegistration {
   struct Entry {
     const char* name;
     const void* kernel;
   };
-  KernelRegistration(std::initializer_list<Entry> kernels);
+  KernelRegistration(bool active, std::initializer_list<Entry> kernels);
 };
 
 }  // namespace nbf::host

@@ -14,11 +14,11 @@
 namespace nbf {
 
 #if defined(__AVX512F__)
-inline constexpr int kLanes = 16;
+constexpr int kLanes = 16;
 #elif defined(__AVX__)
-inline constexpr int kLanes = 8;
+constexpr int kLanes = 8;
 #else
-inline constexpr int kLanes = 4;
+constexpr int kLanes = 4;
 #endif
 
 typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));

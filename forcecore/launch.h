@@ -34,8 +34,13 @@ Status launch(void (*kernel)(P...), Dim3 grid, Dim3 block, A... args) {
 #include "forcecore/executor_host.h"
 #include "forcecore/host_control.h"
 
-// A kernel: a function run once per block by the host executor.
+// A kernel: a function run once per block by the host executor. Each
+// instruction-set variant of a library keeps its kernels to itself.
+#if defined(NBF_ISA_VARIANT)
+#define NBF_KERNEL(name, ...) static void name(nbf::HostBlock& nbf_block_, __VA_ARGS__)
+#else
 #define NBF_KERNEL(name, ...) void name(nbf::HostBlock& nbf_block_, __VA_ARGS__)
+#endif
 #define NBF_THIS_BLOCK nbf_block_
 #define NBF_KERNEL_PROLOGUE
 

@@ -20,11 +20,25 @@
 // static link.
 #define NBF_REGISTER_KERNELS(gravity_name)                                  \
   static const nbf::host::KernelRegistration nbf_kernel_registration_{      \
-      {"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},           \
-      {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},     \
-      {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}};       \
+      NBF_VARIANT_ACTIVE,                                                   \
+      {{"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},          \
+       {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},    \
+       {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}}};     \
   __attribute__((used)) static const char* const nbf_isa_check_reference_ = \
       &nbforce_host_isa_checked;
+#endif
+
+// A host library built for several instruction sets compiles this source
+// once per variant (NBF_ISA_VARIANT names it): the entry points then carry
+// the variant's name, and only the variant chosen at run time registers its
+// kernels. forcecore/isa_dispatch.h defines the entry points callers see.
+#if defined(NBF_ISA_VARIANT) && !defined(__CUDACC__)
+#include "forcecore/isa_dispatch.h"
+#define NBF_ENTRY(name) NBF_VARIANT_ENTRY(NBF_ISA_VARIANT, name)
+#define NBF_VARIANT_ACTIVE (nbforce_host_isa_is(NBF_STRINGIFY(NBF_ISA_VARIANT)) != 0)
+#else
+#define NBF_ENTRY(name) name
+#define NBF_VARIANT_ACTIVE true
 #endif
 
 #define NBF_DEFINE_KERNELS(Order, gravity_name)                                          \
@@ -43,13 +57,15 @@
   }                                                                                      \
   NBF_REGISTER_KERNELS(gravity_name)
 
-#define NBF_DEFINE_ENTRY_POINTS(Library)                                                           \
-  extern "C" void CUDA_MPI_Init(int rank) { nbf::bind_device<Library>(rank); }                     \
-  extern "C" void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot) {     \
-    nbf::compute_potential<Library>(n, js, je, eps2, posm, pot);                                   \
-  }                                                                                                \
-  extern "C" void calc_force(int ni, int nj, const Library::Order::Predictor* ipred,               \
-                             const Library::Order::Predictor* jpred, Library::Order::Force* force, \
-                             float eps2, double* jp_stamp, double* ip_time, double* fo_time) {     \
-    nbf::compute_force<Library>(ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time, fo_time);    \
+#define NBF_DEFINE_ENTRY_POINTS(Library)                                                        \
+  extern "C" void NBF_ENTRY(CUDA_MPI_Init)(int rank) { nbf::bind_device<Library>(rank); }       \
+  extern "C" void NBF_ENTRY(calc_pot)(int n, int js, int je, float eps2, const Posm* posm,      \
+                                      double* pot) {                                            \
+    nbf::compute_potential<Library>(n, js, je, eps2, posm, pot);                                \
+  }                                                                                             \
+  extern "C" void NBF_ENTRY(calc_force)(int ni, int nj, const Library::Order::Predictor* ipred, \
+                                        const Library::Order::Predictor* jpred,                 \
+                                        Library::Order::Force* force, float eps2,               \
+                                        double* jp_stamp, double* ip_time, double* fo_time) {   \
+    nbf::compute_force<Library>(ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time, fo_time); \
   }

@@ -10,12 +10,16 @@
 namespace nbf {
 
 // The widest tile record, in 4-byte words, that a transposed tile holds.
-inline constexpr int kMaxRecordWords = 24;
+constexpr int kMaxRecordWords = 24;
 
 template <class Term>
 struct RecordWords {
-  static constexpr int kBody = word_count<typename Term::template Body<float>>();
-  static constexpr int kRecord = word_count<typename Term::Predictor>();
+  // Enumerators, not static members: constants with no storage, which the
+  // per-instruction-set builds (-fno-weak) would otherwise copy.
+  enum : int {
+    kBody = word_count<typename Term::template Body<float>>(),
+    kRecord = word_count<typename Term::Predictor>()
+  };
   int word[kBody];  // record word of each body word, -1 where none matches
   bool direct;      // every body word is a plain copy of a record word
 };

@@ -10,7 +10,7 @@ namespace nbf::rt {
 
 // 0 is success; any other value is a backend error code, named by error_text.
 using Status = int;
-inline constexpr Status kSuccess = 0;
+constexpr Status kSuccess = 0;
 
 struct Dim3 {
   unsigned x = 1, y = 1, z = 1;

@@ -105,7 +105,8 @@ std::vector<std::string> registered_kernels() {
   return names;
 }
 
-KernelRegistration::KernelRegistration(std::initializer_list<Entry> kernels) {
+KernelRegistration::KernelRegistration(bool active, std::initializer_list<Entry> kernels) {
+  if (!active) return;
   for (const Entry& k : kernels) state().kernels.emplace_back(k.name, k.kernel);
   std::atexit([] { state().kernels.clear(); });
 }

@@ -1,0 +1,100 @@
+// The host libraries built for several instruction sets: each variant the
+// CPU has gives the same bits, the default is the most capable one, and a
+// variant the CPU lacks or a name nobody knows is refused with a message.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+#include "forcecore/isa_check.h"
+
+namespace {
+
+struct ProbeRun {
+  int status = -1;
+  std::string out;
+};
+
+// Runs a probe with NBFORCE_HOST_ISA set to `isa` (unset when null).
+ProbeRun probe(const std::string& path, const char* isa) {
+  std::string command = isa == nullptr ? "env -u NBFORCE_HOST_ISA "
+                                       : "env NBFORCE_HOST_ISA='" + std::string(isa) + "' ";
+  command += "'" + path + "' 2>&1";
+  ProbeRun r;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return r;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) r.out += buffer;
+  const int raw = pclose(pipe);
+  r.status = raw != -1 && WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+std::string field(const std::string& out, const std::string& key) {
+  const std::size_t at = out.find(key + " ");
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + key.size() + 1;
+  return out.substr(from, out.find('\n', from) - from);
+}
+
+struct Level {
+  const char* name;
+  const char* features;
+};
+
+const Level kLevels[] = {
+    {"x86-64", ""},
+    {"x86-64-v3", NBF_ISA_REQUIRES_X86_64_V3},
+    {"x86-64-v4", NBF_ISA_REQUIRES_X86_64_V3 "," NBF_ISA_REQUIRES_X86_64_V4},
+};
+
+bool cpu_has(const Level& level) {
+  char missing[32];
+  return !nbforce_first_missing(level.features, nbforce_cpu_supports, missing, sizeof missing);
+}
+
+class IsaVariants : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(IsaVariants, EveryVariantGivesTheSameBits) {
+  const std::string path = GetParam();
+  const ProbeRun base = probe(path, "x86-64");
+  ASSERT_EQ(base.status, 0) << base.out;
+  ASSERT_EQ(field(base.out, "isa"), "x86-64") << base.out;
+  const std::string digest = field(base.out, "digest");
+  ASSERT_EQ(digest.size(), 16u) << base.out;
+  std::string best = "x86-64";
+  for (const Level& level : kLevels) {
+    const ProbeRun r = probe(path, level.name);
+    if (cpu_has(level)) {
+      best = level.name;
+      ASSERT_EQ(r.status, 0) << level.name << "\n" << r.out;
+      EXPECT_EQ(field(r.out, "isa"), level.name) << r.out;
+      EXPECT_EQ(field(r.out, "digest"), digest) << level.name;
+      // Only the variant that runs registers its kernels.
+      EXPECT_EQ(field(r.out, "kernels"), "3") << level.name;
+    } else {
+      EXPECT_EQ(r.status, 1) << level.name << "\n" << r.out;
+      EXPECT_NE(r.out.find("which this CPU lacks"), std::string::npos) << r.out;
+      std::printf("[ info ] this CPU cannot run %s\n", level.name);
+    }
+  }
+  const ProbeRun chosen = probe(path, nullptr);
+  ASSERT_EQ(chosen.status, 0) << chosen.out;
+  EXPECT_EQ(field(chosen.out, "isa"), best);
+  EXPECT_EQ(field(chosen.out, "digest"), digest);
+}
+
+TEST_P(IsaVariants, UnknownNamesAreRefused) {
+  for (const char* name : {"avx9000", "x86-64-v5", "X86-64"}) {
+    const ProbeRun r = probe(GetParam(), name);
+    EXPECT_EQ(r.status, 1) << name << "\n" << r.out;
+    EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("digest"), std::string::npos) << r.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Orders, IsaVariants,
+                         ::testing::Values(ISA_PROBE4_PATH, ISA_PROBE6_PATH, ISA_PROBE8_PATH));
+
+}  // namespace
