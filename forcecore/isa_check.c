@@ -32,8 +32,10 @@ int nbforce_cpu_supports(const char* feature) {
   NBF_FEATURE("sse4.1")
   NBF_FEATURE("sse4.2")
   NBF_FEATURE("popcnt")
+#if !defined(__clang__) /* names clang's CPU query does not know */
   NBF_FEATURE("movbe")
   NBF_FEATURE("f16c")
+#endif
   NBF_FEATURE("bmi")
   NBF_FEATURE("bmi2")
   NBF_FEATURE("avx")
@@ -51,7 +53,9 @@ int nbforce_cpu_supports(const char* feature) {
   NBF_FEATURE("avx512bitalg")
   NBF_FEATURE("avx512vpopcntdq")
   NBF_FEATURE("avx512bf16")
+#if !defined(__clang__)
   NBF_FEATURE("avx512fp16")
+#endif
 #undef NBF_FEATURE
 #endif
   (void)feature;
