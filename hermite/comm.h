@@ -39,7 +39,7 @@ class Comm {
  private:
   int rank_ = 0;
   int size_ = 1;
-  bool started_ = false;
+  [[maybe_unused]] bool started_ = false;  // used where MPI is built in
 };
 
 }  // namespace hermite
