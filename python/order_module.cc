@@ -248,7 +248,9 @@ PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
   mod.def("forces", &forces, py::arg("x"), py::arg("v"), py::arg("m"), py::arg("eps"), py::arg("i"),
           py::arg("a") = py::none(), py::arg("j") = py::none());
   mod.def("potential", &potential, py::arg("x"), py::arg("m"), py::arg("eps"));
-  py::class_<Hermite>(mod, "Hermite")
+  // Each order's module keeps its own Hermite type: the three modules are
+  // loaded side by side, and a global registration would clash.
+  py::class_<Hermite>(mod, "Hermite", py::module_local())
       .def(py::init<const Array&, const Array&, const Array&, double, double, double, double>(),
            py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("eta"),
            py::arg("dt_max"), py::arg("t"))
