@@ -5,16 +5,7 @@
 #include <cuda_runtime.h>
 #include <gtest/gtest.h>
 
-#if NBFORCE_TEST_ORDER == 4
-#include "nbforce4/adapter4.h"
-using Adapter = Adapter4;
-#elif NBFORCE_TEST_ORDER == 6
-#include "nbforce6/adapter6.h"
-using Adapter = Adapter6;
-#else
-#include "nbforce8/adapter8.h"
-using Adapter = Adapter8;
-#endif
+#include "support/order_adapter.h"
 
 class CudaLibrary : public ::testing::Test {
  protected:
