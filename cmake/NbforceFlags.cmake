@@ -14,12 +14,12 @@ target_compile_options(nbforce_flags INTERFACE
 #
 # The default (GCC on x86-64) builds the kernels three times, for the x86-64
 # baseline, x86-64-v3 (AVX2, FMA) and x86-64-v4 (AVX-512), and the library
-# picks the best one the CPU has when first called (forcecore/isa_select.cpp);
+# picks the best one the CPU has when first called (forcecore/isa/isa_select.cpp);
 # NBFORCE_HOST_ISA=<name> in the environment forces one. Other compilers, or
 # NBFORCE_HOST_DISPATCH=OFF, build the baseline alone. NBFORCE_NATIVE=ON
 # builds one variant for this machine and NBFORCE_HOST_ARCH one for a named
 # -march; a library built so checks at load time that the CPU has the
-# features it was compiled with (forcecore/isa_check.c).
+# features it was compiled with (forcecore/isa/isa_check.c).
 set(NBFORCE_HOST_ARCH "" CACHE STRING
     "-march of the host kernels, e.g. x86-64-v3 or x86-64-v4 (overrides NBFORCE_NATIVE)")
 option(NBFORCE_HOST_DISPATCH

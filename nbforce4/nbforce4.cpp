@@ -1,7 +1,7 @@
 // nbforce4: kernels, binding and drivers of the fourth-order library. The
 // same source builds the CUDA library (through nbforce4_cuda.cu) and the
 // host library.
-#include "forcecore/library.h"
+#include "forcecore/library/library.h"
 #include "nbforce4/order4.h"
 
 NBF_DEFINE_KERNELS(nbf::Order4, h4_gravity)

@@ -1,7 +1,7 @@
 // nbforce6: kernels, binding and drivers of the sixth-order library. The
 // same source builds the CUDA library (through nbforce6_cuda.cu) and the
 // host library.
-#include "forcecore/library.h"
+#include "forcecore/library/library.h"
 #include "nbforce6/order6.h"
 
 NBF_DEFINE_KERNELS(nbf::Order6, h6_gravity)

@@ -1,7 +1,7 @@
 // nbforce8: kernels, binding and drivers of the eighth-order library. The
 // same source builds the CUDA library (through nbforce8_cuda.cu) and the
 // host library.
-#include "forcecore/library.h"
+#include "forcecore/library/library.h"
 #include "nbforce8/order8.h"
 
 NBF_DEFINE_KERNELS(nbf::Order8, h8_gravity)

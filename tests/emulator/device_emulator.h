@@ -1,4 +1,4 @@
-// Runs the device's block context (forcecore/block_device.h) on the CPU, the
+// Runs the device's block context (forcecore/cuda/block_device.h) on the CPU, the
 // way a GPU runs it: one OS thread per CUDA thread, all 128 threads of a
 // block live at once, __syncthreads and __syncwarp as real barriers, the
 // block's shared array filled with NaN before every block, and the blocks of
@@ -48,7 +48,7 @@ unsigned char* block_shared();
 #define NBF_BLOCK_SHARED_ARRAY(type, name, count) \
   type* name = reinterpret_cast<type*>(nbf::emu::block_shared())
 
-#include "forcecore/block_device.h"
+#include "forcecore/cuda/block_device.h"
 
 namespace nbf::emu {
 

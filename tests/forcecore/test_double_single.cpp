@@ -6,7 +6,7 @@
 #include <random>
 
 #include "forcecore/ds.h"
-#include "forcecore/lanes.h"
+#include "forcecore/host/lanes.h"
 #include "nbforce_common.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
-#include "forcecore/block_team.h"
-#include "forcecore/record_words.h"
-#include "forcecore/tile_copy.h"
-#include "forcecore/tile_transpose.h"
+#include "forcecore/host/block_team.h"
+#include "forcecore/host/record_words.h"
+#include "forcecore/host/tile_copy.h"
+#include "forcecore/host/tile_transpose.h"
 #include "nbforce4/order4.h"
 
 namespace {

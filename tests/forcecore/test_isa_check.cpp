@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "forcecore/isa_check.h"
+#include "forcecore/isa/isa_check.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "forcecore/host_control.h"
-#include "forcecore/isa_dispatch.h"
+#include "forcecore/host/host_control.h"
+#include "forcecore/isa/isa_dispatch.h"
 
 #if PROBE_ORDER == 4
 #include "nbforce4.h"

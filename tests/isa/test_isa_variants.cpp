@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "forcecore/isa_check.h"
+#include "forcecore/isa/isa_check.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "adapter6.h"
-#include "forcecore/host_control.h"
+#include "forcecore/host/host_control.h"
 #include "support/exact_suite.h"
 #include "support/force_suite.h"
 

@@ -13,7 +13,7 @@
 #include <limits>
 #include <vector>
 
-#include "forcecore/host_control.h"
+#include "forcecore/host/host_control.h"
 #include "support/force_suite.h"
 
 namespace nbtest {

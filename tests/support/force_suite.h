@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "forcecore/check_lines.h"
-#include "forcecore/host_control.h"
+#include "forcecore/host/host_control.h"
 #include "support/cloud.h"
 #include "support/fake_clock.h"
 #include "support/reference.h"

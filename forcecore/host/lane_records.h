@@ -3,7 +3,7 @@
 // the vector record.
 #pragma once
 
-#include "forcecore/lanes.h"
+#include "forcecore/host/lanes.h"
 #include "nbforce_common.h"
 
 namespace nbf {

@@ -8,7 +8,7 @@
 #include "forcecore/check_lines.h"
 #include "forcecore/ds.h"
 #include "forcecore/error_report.h"
-#include "forcecore/launch.h"
+#include "forcecore/library/launch.h"
 #include "nbforce_common.h"
 
 namespace nbf {

@@ -1,7 +1,7 @@
 // The block team: a caller that runs blocks itself and helpers that join
 // when there is enough work, without ever waiting for a helper that has not
 // started.
-#include "forcecore/block_team.h"
+#include "forcecore/host/block_team.h"
 
 #include <omp.h>
 

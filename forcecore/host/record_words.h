@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "forcecore/lane_records.h"
+#include "forcecore/host/lane_records.h"
 
 namespace nbf {
 

@@ -1,7 +1,7 @@
 // A host library built for several x86-64 levels: each variant of the kernel
 // source defines its entry points under its own name, nbf_<variant>_<entry>,
 // and the library's public entry points call the variant chosen for this
-// CPU (forcecore/isa_select.cpp). Every variant gives the same bits.
+// CPU (forcecore/isa/isa_select.cpp). Every variant gives the same bits.
 #pragma once
 
 #ifdef __cplusplus

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "forcecore/isa_check.h"
-#include "forcecore/isa_dispatch.h"
+#include "forcecore/isa/isa_check.h"
+#include "forcecore/isa/isa_dispatch.h"
 
 // Set by the build: the features each level adds to the baseline,
 // comma-separated, as the compiler reported them for its -march.

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "forcecore/lanes.h"
+#include "forcecore/host/lanes.h"
 #include "nbforce_common.h"
-#include "forcecore/record_words.h"
+#include "forcecore/host/record_words.h"
 
 namespace nbf {
 

@@ -21,12 +21,12 @@
 #include <cstdint>
 #include <cstring>
 
-#include "forcecore/lane_records.h"
-#include "forcecore/lanes.h"
-#include "forcecore/record_words.h"
+#include "forcecore/host/lane_records.h"
+#include "forcecore/host/lanes.h"
+#include "forcecore/host/record_words.h"
 #include "forcecore/split.h"
-#include "forcecore/tile_copy.h"
-#include "forcecore/tile_transpose.h"
+#include "forcecore/host/tile_copy.h"
+#include "forcecore/host/tile_transpose.h"
 
 namespace nbf {
 

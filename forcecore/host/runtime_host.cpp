@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "forcecore/executor_host.h"
-#include "forcecore/host_control.h"
+#include "forcecore/host/executor_host.h"
+#include "forcecore/host/host_control.h"
 #include "forcecore/runtime.h"
 
 namespace nbf::host {

@@ -6,7 +6,7 @@
 
 #if defined(__CUDACC__)
 
-#include "forcecore/block_device.h"
+#include "forcecore/cuda/block_device.h"
 
 // A kernel: a __global__ function of one thread; the body's block context is
 // that thread.
@@ -31,8 +31,8 @@ Status launch(void (*kernel)(P...), Dim3 grid, Dim3 block, A... args) {
 
 #else
 
-#include "forcecore/executor_host.h"
-#include "forcecore/host_control.h"
+#include "forcecore/host/executor_host.h"
+#include "forcecore/host/host_control.h"
 
 // A kernel: a function run once per block by the host executor. Each
 // instruction-set variant of a library keeps its kernels to itself.

@@ -13,8 +13,8 @@
 // done; no thread spins for longer than kSpinNanoseconds.
 #pragma once
 
-#include "forcecore/block_host.h"
-#include "forcecore/host_control.h"
+#include "forcecore/host/block_host.h"
+#include "forcecore/host/host_control.h"
 
 namespace nbf::host {
 

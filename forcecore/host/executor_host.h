@@ -2,7 +2,7 @@
 // body with a HostBlock, the blocks shared by the block team.
 #pragma once
 
-#include "forcecore/block_team.h"
+#include "forcecore/host/block_team.h"
 #include "forcecore/runtime.h"
 
 namespace nbf::host {

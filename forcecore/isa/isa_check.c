@@ -4,7 +4,7 @@
  * runs before any other initialisation and says so in one line instead.
  * Plain C built for the baseline, so that it runs on any x86-64 and shares
  * no inline code with the kernels built for the newer instruction set. */
-#include "forcecore/isa_check.h"
+#include "forcecore/isa/isa_check.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -6,16 +6,16 @@
 // after it.
 #pragma once
 
-#include "forcecore/binding.h"
-#include "forcecore/force_driver.h"
+#include "forcecore/library/binding.h"
+#include "forcecore/library/force_driver.h"
 #include "forcecore/kernels.h"
-#include "forcecore/launch.h"
-#include "forcecore/potential.h"
+#include "forcecore/library/launch.h"
+#include "forcecore/library/potential.h"
 
 #if defined(__CUDACC__)
 #define NBF_REGISTER_KERNELS(gravity_name)  // nvcc registers the device code itself
 #else
-#include "forcecore/isa_check.h"
+#include "forcecore/isa/isa_check.h"
 // The host kernels also pull the load-time instruction-set check into every
 // static link.
 #define NBF_REGISTER_KERNELS(gravity_name)                                  \
@@ -31,9 +31,9 @@
 // A host library built for several instruction sets compiles this source
 // once per variant (NBF_ISA_VARIANT names it): the entry points then carry
 // the variant's name, and only the variant chosen at run time registers its
-// kernels. forcecore/isa_dispatch.h defines the entry points callers see.
+// kernels. forcecore/isa/isa_dispatch.h defines the entry points callers see.
 #if defined(NBF_ISA_VARIANT) && !defined(__CUDACC__)
-#include "forcecore/isa_dispatch.h"
+#include "forcecore/isa/isa_dispatch.h"
 #define NBF_ENTRY(name) NBF_VARIANT_ENTRY(NBF_ISA_VARIANT, name)
 #define NBF_VARIANT_ACTIVE (nbforce_host_isa_is(NBF_STRINGIFY(NBF_ISA_VARIANT)) != 0)
 #else
