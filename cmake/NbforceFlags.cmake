@@ -69,18 +69,58 @@ if(NBFORCE_HOST_ISA_FLAGS)
     "nbforce: host kernels built with ${NBFORCE_HOST_ISA_FLAGS}: ${NBFORCE_HOST_ISA_REQUIRES}")
 endif()
 
+# The instruction-set variants of a host library that chooses at run time:
+# the one list that the build of the kernels, the dispatch table, the choice
+# (forcecore/isa/isa_select.cpp) and its test all read. The first entry is
+# the baseline, compiled for the compiler's default target; each later one
+# is an -march level, and the choice takes the last one the CPU can run.
+# The names are also those NBFORCE_HOST_ISA takes.
+set(NBFORCE_HOST_VARIANT_LEVELS x86-64 x86-64-v3 x86-64-v4)
+
 # The run-time choice needs -fno-weak: it makes every inline function and
 # template instance of a variant's kernel source a local copy, so that the
 # linker can never hand the baseline code an AVX-512 copy of a shared
 # function.
+#
+# NBFORCE_HOST_VARIANTS lists the variants built, by tag (baseline, then the
+# level with '_' for '-': x86_64_v3), and NBFORCE_HOST_VARIANT_FLAGS_<tag>
+# holds each one's compile flags. forcecore/isa/variants.h, written into the
+# build tree, hands the same list to the code as
+# NBF_ISA_VARIANTS(X, ...) = X(tag, "level", "features", ...) per variant.
 set(NBFORCE_HOST_VARIANTS "")
+set(variant_rows "")
 if(NOT NBFORCE_HOST_ISA_FLAGS AND NBFORCE_HOST_DISPATCH AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU"
    AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
-  set(NBFORCE_HOST_VARIANTS baseline x86_64_v3 x86_64_v4)
-  nbforce_isa_features(NBFORCE_ISA_REQUIRES_x86_64_v3 -march=x86-64-v3)
-  nbforce_isa_features(NBFORCE_ISA_REQUIRES_x86_64_v4 -march=x86-64-v4)
-  message(STATUS "nbforce: host kernels for x86-64, x86-64-v3 and x86-64-v4, chosen at run time")
+  foreach(level IN LISTS NBFORCE_HOST_VARIANT_LEVELS)
+    if(NBFORCE_HOST_VARIANTS)
+      string(MAKE_C_IDENTIFIER ${level} tag)
+      set(NBFORCE_HOST_VARIANT_FLAGS_${tag} -march=${level})
+      nbforce_isa_features(features -march=${level})
+    else()
+      set(tag baseline)
+      set(NBFORCE_HOST_VARIANT_FLAGS_${tag} "")
+      set(features "")
+    endif()
+    list(APPEND NBFORCE_HOST_VARIANTS ${tag})
+    string(APPEND variant_rows "  X(${tag}, \"${level}\", \"${features}\", __VA_ARGS__) \\\n")
+  endforeach()
+  list(JOIN NBFORCE_HOST_VARIANT_LEVELS ", " levels)
+  message(STATUS "nbforce: host kernels for ${levels}, chosen at run time")
 endif()
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/generated/forcecore/isa/variants.h CONTENT
+"// The host library's instruction-set variants, written by CMake from
+// NBFORCE_HOST_VARIANT_LEVELS (cmake/NbforceFlags.cmake); empty where the
+// build makes one variant only.
+//
+// NBF_ISA_VARIANTS(X, ...) expands X(tag, level, features, ...) once per
+// variant, most basic first: tag names the variant's entry points
+// (nbf_<tag>_calc_force), level is its name in NBFORCE_HOST_ISA, features
+// the comma-separated CPU features it needs beyond the baseline.
+#pragma once
+
+#define NBF_ISA_VARIANTS(X, ...) \\
+${variant_rows}
+" @ONLY)
 
 if(NBFORCE_SANITIZE)
   target_compile_options(nbforce_flags INTERFACE

@@ -39,9 +39,8 @@ function(nbforce_add_library order)
     foreach(variant ${NBFORCE_HOST_VARIANTS})
       set(objects ${host}_${variant})
       add_library(${objects} OBJECT ${dir}/nbforce${order}.cpp)
-      string(REPLACE "_" "-" arch ${variant})
       target_compile_options(${objects} PRIVATE -Wno-psabi -fno-weak
-        $<$<NOT:$<STREQUAL:${variant},baseline>>:-march=${arch}>)
+        ${NBFORCE_HOST_VARIANT_FLAGS_${variant}})
       target_compile_definitions(${objects} PRIVATE NBF_ISA_VARIANT=${variant})
       target_link_libraries(${objects} PRIVATE forcecore_headers nbforce_flags)
       target_sources(${host} PRIVATE $<TARGET_OBJECTS:${objects}>)
@@ -57,8 +56,6 @@ function(nbforce_add_library order)
   # the load-time check above all, stays on the baseline.
   set_source_files_properties(${dir}/nbforce${order}.cpp PROPERTIES
     COMPILE_OPTIONS "${NBFORCE_HOST_ISA_FLAGS}")
-  set_source_files_properties(${FORCECORE_ISA_SELECT_SOURCE} PROPERTIES COMPILE_DEFINITIONS
-    "NBF_ISA_REQUIRES_X86_64_V3=\"${NBFORCE_ISA_REQUIRES_x86_64_v3}\";NBF_ISA_REQUIRES_X86_64_V4=\"${NBFORCE_ISA_REQUIRES_x86_64_v4}\"")
   set_source_files_properties(${FORCECORE_ISA_CHECK_SOURCE} PROPERTIES COMPILE_DEFINITIONS
     "NBF_HOST_ISA_REQUIRES=\"${NBFORCE_HOST_ISA_REQUIRES}\";NBF_HOST_ISA_FLAGS=\"${NBFORCE_HOST_ISA_FLAGS}\"")
   install(TARGETS ${host} EXPORT nbforceTargets)

@@ -1,26 +1,14 @@
 // The three kernels every library runs, written once as block-level code.
 //
-// A kernel body is a function template over a block context B, which
-// provides: block_x()/block_y(); shared<Bytes>() (the block's shared array);
-// Local<T> (one T per thread, indexed by the thread number); each(fn) (runs
-// fn(t) for the threads the context stands for); each_live(split, fn) (the
-// same, except that a context may leave out threads whose i-particle lies
-// past the pass: their values are never written); sync() (block barrier);
-// sync_rewrite() (block barrier after which the shared array is written
-// before it is read again); sync_group() (barrier of a group of 32
-// threads); copy_units(dst, src, n)
-// (the block copies n 16-byte units) and pair_tile<Term>(...) (every thread
-// applies the pair step to its records of the current tile). On the device
-// a context is one thread; on the host it is the whole block.
-//
-// An interaction Term provides Predictor (the tile record), Body<F> (one
-// particle as the pair step reads it), Acc<F> (one thread's sums),
-// load<F>(record) and interaction(i_body, j_body, eps2, acc); F is float on
-// the device and a lane vector on the host.
+// A kernel body is a function template over a block context B, whose
+// members and their rules are stated in block_context.h: on the device a
+// context is one thread, on the host the whole block. The pair step is the
+// order's interaction Term (nbforce4/order4.h, ...).
 #pragma once
 
 #include <cstddef>
 
+#include "forcecore/block_context.h"
 #include "forcecore/ds.h"
 #include "forcecore/split.h"
 
@@ -102,7 +90,15 @@ NBF_DEV void reduce_block(B& blk, const typename O::ForceDev* fo_dev,
     if (t % NSLICE == 0) rec[t / NSLICE] = rec[t];
   });
   blk.sync();
-  O::write_reduced(blk, rec, fo_reduce + row);
+  // The kRows reduced records leave as consecutive 4-byte words, one per
+  // thread.
+  constexpr int kWords = kRows * static_cast<int>(sizeof(Rec) / sizeof(float));
+  static_assert(sizeof(Rec) % sizeof(float) == 0 && kWords <= NTHREAD, "reduced words");
+  const float* from = reinterpret_cast<const float*>(rec);
+  float* to = reinterpret_cast<float*>(fo_reduce + row);
+  blk.each([&](int t) {
+    if (t < kWords) to[t] = from[t];
+  });
 }
 
 static_assert(sizeof(Posm) == 32 && offsetof(Posm, mass) == 24, "Posm layout");

@@ -7,17 +7,14 @@
 
 namespace hermite {
 
+// The parameter lists are the library header's own (nbforce_common.h).
 struct LibraryCalls {
-  static void bind(int rank) { ::CUDA_MPI_Init(rank); }
+  static void bind(NBFORCE_CUDA_MPI_INIT_PARAMS) { ::CUDA_MPI_Init(NBFORCE_CUDA_MPI_INIT_ARGS); }
   template <class Predictor, class Force>
-  static void calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred,
-                         Force* force, float eps2, double* stamp, double* ip_time,
-                         double* fo_time) {
-    ::calc_force(ni, nj, ipred, jpred, force, eps2, stamp, ip_time, fo_time);
+  static void calc_force(NBFORCE_CALC_FORCE_PARAMS(Predictor, Force)) {
+    ::calc_force(NBFORCE_CALC_FORCE_ARGS);
   }
-  static void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot) {
-    ::calc_pot(n, js, je, eps2, posm, pot);
-  }
+  static void calc_pot(NBFORCE_CALC_POT_PARAMS) { ::calc_pot(NBFORCE_CALC_POT_ARGS); }
 };
 
 }  // namespace hermite

@@ -5,12 +5,13 @@
 #include <cstddef>
 
 #include "forcecore/ds.h"
+#include "forcecore/order_records.h"
 #include "forcecore/pair_geometry.h"
 #include "nbforce8.h"
 #include "nbforce_common.h"
 
 // Partial or reduced force on the device, 64 bytes; the last word carries no
-// data.
+// data and is zero.
 struct __attribute__((aligned(16))) Force_dev {
   float2 acc[3];  // double-single
   float jrk[3];
@@ -39,36 +40,12 @@ struct Order8 {
   using ForceDev = ::Force_dev;
   using Force = ::Force;
 
-  template <class F>
-  struct Body {
-    F posH[3];
-    F posL[3];
-    F vel[3];
-    F acc[3];
-    F jrk[3];
-    F mass;
-  };
-  template <class F>
-  struct Acc {
-    DsPair<F> acc[3];
-    F jrk[3];
-    F snp[3];
-    F crk[3];
-  };
-
-  template <class F>
-  NBF_DEV static Body<F> load(const Predictor& p) {
-    Body<F> b;
-    for (int c = 0; c < 3; ++c) {
-      b.posH[c] = splat<F>(p.posH[c]);
-      b.posL[c] = splat<F>(p.posL[c]);
-      b.vel[c] = splat<F>(p.vel[c]);
-      b.acc[c] = splat<F>(p.acc[c]);
-      b.jrk[c] = splat<F>(p.jrk[c]);
-    }
-    b.mass = splat<F>(p.mass);
-    return b;
-  }
+  // The fields of the pair step's particle and sums, listed once.
+#define NBF_ORDER8_BODY(X) X(posH) X(posL) X(vel) X(acc) X(jrk)
+#define NBF_ORDER8_SUMS(X) X(jrk) X(snp) X(crk)
+  NBF_ORDER_RECORDS(NBF_ORDER8_BODY, NBF_ORDER8_SUMS)
+#undef NBF_ORDER8_BODY
+#undef NBF_ORDER8_SUMS
 
   // j acting on i. With d, dv, da, dj the relative position, velocity,
   // acceleration and jerk, r^2 = d.d + eps2, alpha = d.dv / r^2,
@@ -121,47 +98,6 @@ struct Order8 {
   template <class F>
   NBF_DEV static void interaction(const Body<F>& i, const Body<F>& j, F eps2, Acc<F>& fo) {
     h8_interaction(i, j, eps2, fo);
-  }
-
-  // The spare word is set to zero, so that every stored and reduced record
-  // is fully defined.
-  NBF_DEV static void store(const Acc<float>& a, ForceDev& r) {
-    for (int c = 0; c < 3; ++c) {
-      r.acc[c].x = a.acc[c].x;
-      r.acc[c].y = a.acc[c].y;
-      r.jrk[c] = a.jrk[c];
-      r.snp[c] = a.snp[c];
-      r.crk[c] = a.crk[c];
-    }
-    r.unused = 0.0f;
-  }
-
-  // a += b over the data words, axis by axis; the spare word of a keeps what
-  // it held.
-  NBF_DEV static void add(ForceDev& a, const ForceDev& b) {
-    for (int c = 0; c < 3; ++c) {
-      ds_add(a.acc[c], b.acc[c]);
-      a.jrk[c] = a.jrk[c] + b.jrk[c];
-      a.snp[c] = a.snp[c] + b.snp[c];
-      a.crk[c] = a.crk[c] + b.crk[c];
-    }
-  }
-
-  // The four reduced records leave whole, one per thread.
-  template <class B>
-  NBF_DEV static void write_reduced(B& blk, const ForceDev* rec, ForceDev* out) {
-    blk.each([&](int t) {
-      if (t < 4) out[t] = rec[t];
-    });
-  }
-
-  static void to_force(const ForceDev& s, Force& d) {
-    for (int c = 0; c < 3; ++c) {
-      d.acc[c] = ds_to_double(s.acc[c]);
-      d.jrk[c] = static_cast<double>(s.jrk[c]);
-      d.snp[c] = static_cast<double>(s.snp[c]);
-      d.crk[c] = static_cast<double>(s.crk[c]);
-    }
   }
 };
 

@@ -7,6 +7,7 @@
 
 #if defined(__CUDACC__) || defined(NBF_DEVICE_EMULATION)
 
+#include "forcecore/block_context.h"
 #include "forcecore/split.h"
 
 // The block's shared array: one per block, visible to all its threads.
@@ -73,6 +74,9 @@ struct DeviceBlock {
     }
   }
 };
+
+// Checked under nvcc and in the device emulator alike.
+static_assert(assert_block_context<DeviceBlock>(), "the device block context");
 
 }  // namespace nbf
 

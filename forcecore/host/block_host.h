@@ -21,12 +21,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "forcecore/block_context.h"
 #include "forcecore/host/lane_records.h"
 #include "forcecore/host/lanes.h"
 #include "forcecore/host/record_words.h"
-#include "forcecore/split.h"
 #include "forcecore/host/tile_copy.h"
 #include "forcecore/host/tile_transpose.h"
+#include "forcecore/split.h"
 
 namespace nbf {
 
@@ -309,5 +310,7 @@ void HostBlock::pair_tile(const Split& sp, int lim, Many<Body>& me, Many<Acc>& f
     accs[g] = acc;
   }
 }
+
+static_assert(assert_block_context<HostBlock>(), "the host block context");
 
 }  // namespace nbf

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "forcecore/host/lanes.h"
-#include "nbforce_common.h"
 #include "forcecore/host/record_words.h"
+#include "nbforce_common.h"
 
 namespace nbf {
 

@@ -8,31 +8,21 @@
 
 #include "forcecore/isa/isa_check.h"
 #include "forcecore/isa/isa_dispatch.h"
-
-// Set by the build: the features each level adds to the baseline,
-// comma-separated, as the compiler reported them for its -march.
-#ifndef NBF_ISA_REQUIRES_X86_64_V3
-#define NBF_ISA_REQUIRES_X86_64_V3 "avx,avx2,bmi,bmi2,f16c,fma,movbe"
-#endif
-#ifndef NBF_ISA_REQUIRES_X86_64_V4
-#define NBF_ISA_REQUIRES_X86_64_V4 "avx512bw,avx512cd,avx512dq,avx512f,avx512vl"
-#endif
+#include "forcecore/isa/variants.h"
 
 namespace {
 
 struct Variant {
   const char* name;      // as NBFORCE_HOST_ISA spells it
   const char* tag;       // as the build names the variant
-  const char* features;  // needed beyond the baseline
+  const char* features;  // every feature needed beyond the baseline
 };
 
-// v4 includes v3: a CPU must have both lists to run it.
-constexpr Variant kVariants[] = {
-    {"x86-64", "baseline", ""},
-    {"x86-64-v3", "x86_64_v3", NBF_ISA_REQUIRES_X86_64_V3},
-    {"x86-64-v4", "x86_64_v4", NBF_ISA_REQUIRES_X86_64_V3 "," NBF_ISA_REQUIRES_X86_64_V4},
-};
+#define NBF_VARIANT_ROW_(tag, level, features, ...) {level, #tag, features},
+constexpr Variant kVariants[] = {NBF_ISA_VARIANTS(NBF_VARIANT_ROW_)};
+#undef NBF_VARIANT_ROW_
 constexpr int kCount = sizeof kVariants / sizeof kVariants[0];
+static_assert(kCount >= 2, "a library that chooses at run time has two variants or more");
 
 int choose() {
   char missing[32];
@@ -48,9 +38,10 @@ int choose() {
       }
       return k;
     }
-    std::fprintf(stderr,
-                 "nbforce: NBFORCE_HOST_ISA=\"%s\" is not one of x86-64, x86-64-v3, x86-64-v4\n",
-                 forced);
+    std::fprintf(stderr, "nbforce: NBFORCE_HOST_ISA=\"%s\" is not one of", forced);
+    for (int k = 0; k < kCount; ++k)
+      std::fprintf(stderr, "%s %s", k == 0 ? "" : ",", kVariants[k].name);
+    std::fprintf(stderr, "\n");
     std::exit(1);
   }
   for (int k = kCount - 1; k > 0; --k)

@@ -6,9 +6,10 @@
 // after it.
 #pragma once
 
+#include "forcecore/entry_points.h"
+#include "forcecore/kernels.h"
 #include "forcecore/library/binding.h"
 #include "forcecore/library/force_driver.h"
-#include "forcecore/kernels.h"
 #include "forcecore/library/launch.h"
 #include "forcecore/library/potential.h"
 
@@ -57,15 +58,31 @@
   }                                                                                      \
   NBF_REGISTER_KERNELS(gravity_name)
 
-#define NBF_DEFINE_ENTRY_POINTS(Library)                                                        \
-  extern "C" void NBF_ENTRY(CUDA_MPI_Init)(int rank) { nbf::bind_device<Library>(rank); }       \
-  extern "C" void NBF_ENTRY(calc_pot)(int n, int js, int je, float eps2, const Posm* posm,      \
-                                      double* pot) {                                            \
-    nbf::compute_potential<Library>(n, js, je, eps2, posm, pot);                                \
-  }                                                                                             \
-  extern "C" void NBF_ENTRY(calc_force)(int ni, int nj, const Library::Order::Predictor* ipred, \
-                                        const Library::Order::Predictor* jpred,                 \
-                                        Library::Order::Force* force, float eps2,               \
-                                        double* jp_stamp, double* ip_time, double* fo_time) {   \
-    nbf::compute_force<Library>(ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time, fo_time); \
+namespace nbf {
+
+// The driver behind each entry point of NBF_ENTRY_POINTS, under the entry
+// point's name.
+template <class L>
+struct Drivers {
+  template <class... A>
+  static void CUDA_MPI_Init(A... a) {
+    bind_device<L>(a...);
   }
+  template <class... A>
+  static void calc_pot(A... a) {
+    compute_potential<L>(a...);
+  }
+  template <class... A>
+  static void calc_force(A... a) {
+    compute_force<L>(a...);
+  }
+};
+
+}  // namespace nbf
+
+#define NBF_DEFINE_ENTRY_(name, params, args) \
+  extern "C" void NBF_ENTRY(name) params { nbf::Drivers<NbfLibrary_>::name args; }
+
+#define NBF_DEFINE_ENTRY_POINTS(Library) \
+  using NbfLibrary_ = Library;           \
+  NBF_ENTRY_POINTS(NBF_DEFINE_ENTRY_, Library::Order::Predictor, Library::Order::Force)

@@ -33,12 +33,14 @@ typedef struct Force {
   double crk[3];
 } Force;
 
-/* Forces on the ni particles of ipred due to the nj particles of jpred with
+/* calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred,
+ *            Force* force, float eps2, double* jp_stamp, double* ip_time,
+ *            double* fo_time):
+ * forces on the ni particles of ipred due to the nj particles of jpred with
  * Plummer softening eps2. *jp_stamp receives wtime() after the j-copy;
  * *ip_time and *fo_time are increased by the seconds spent copying
  * i-predictors in and results out. */
-void calc_force(int ni, int nj, const Predictor* ipred, const Predictor* jpred, Force* force,
-                float eps2, double* jp_stamp, double* ip_time, double* fo_time);
+void calc_force(NBFORCE_CALC_FORCE_PARAMS(Predictor, Force));
 
 #ifdef __cplusplus
 }

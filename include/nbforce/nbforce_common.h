@@ -64,13 +64,30 @@ static inline void nbforce_split(double x, float* hi, float* lo) {
   *lo = (float)(x - (double)h);
 }
 
-/* Binds the calling thread to device rank % device-count and prints
- * "Rank %02d : GPU %d : %s". Ends the process on failure. */
-void CUDA_MPI_Init(int rank);
+/* The entry points' parameter lists, each written once: the declarations
+ * below and in nbforce4.h, nbforce6.h and nbforce8.h, the libraries'
+ * definitions and their instruction-set dispatch expand them, and C++
+ * adapters of a library may too. *_ARGS names the parameters in order, for
+ * passing them on. */
+#define NBFORCE_CUDA_MPI_INIT_PARAMS int rank
+#define NBFORCE_CUDA_MPI_INIT_ARGS rank
+#define NBFORCE_CALC_POT_PARAMS int n, int js, int je, float eps2, const Posm *posm, double *pot
+#define NBFORCE_CALC_POT_ARGS n, js, je, eps2, posm, pot
+/* Over an order's records: Predictor and Force of nbforce4.h, ... */
+#define NBFORCE_CALC_FORCE_PARAMS(Predictor, Force)                                         \
+  int ni, int nj, const Predictor *ipred, const Predictor *jpred, Force *force, float eps2, \
+      double *jp_stamp, double *ip_time, double *fo_time
+#define NBFORCE_CALC_FORCE_ARGS ni, nj, ipred, jpred, force, eps2, jp_stamp, ip_time, fo_time
 
-/* pot[i] = -sum_{j in [js, je), r_ij^2 > 0} m_j / sqrt(r_ij^2 + eps2) for all
+/* CUDA_MPI_Init(int rank): binds the calling thread to device
+ * rank % device-count and prints "Rank %02d : GPU %d : %s". Ends the process
+ * on failure. */
+void CUDA_MPI_Init(NBFORCE_CUDA_MPI_INIT_PARAMS);
+
+/* calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot):
+ * pot[i] = -sum_{j in [js, je), r_ij^2 > 0} m_j / sqrt(r_ij^2 + eps2) for all
  * i < n. Requires 0 <= js <= je <= n. */
-void calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot);
+void calc_pot(NBFORCE_CALC_POT_PARAMS);
 
 #ifdef __cplusplus
 }

@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "forcecore/isa/isa_check.h"
+#include "forcecore/isa/variants.h"
 
 namespace {
 
@@ -43,27 +45,51 @@ struct Level {
   const char* features;
 };
 
-const Level kLevels[] = {
-    {"x86-64", ""},
-    {"x86-64-v3", NBF_ISA_REQUIRES_X86_64_V3},
-    {"x86-64-v4", NBF_ISA_REQUIRES_X86_64_V3 "," NBF_ISA_REQUIRES_X86_64_V4},
-};
+// The build's list of variants, the same one the libraries dispatch over.
+#define LEVEL_ROW(tag, level, features, ...) {level, features},
+const Level kLevels[] = {NBF_ISA_VARIANTS(LEVEL_ROW)};
+#undef LEVEL_ROW
 
 bool cpu_has(const Level& level) {
   char missing[32];
   return !nbforce_first_missing(level.features, nbforce_cpu_supports, missing, sizeof missing);
 }
 
+std::set<std::string> feature_set(const char* list) {
+  std::set<std::string> names;
+  std::string rest = list;
+  while (!rest.empty()) {
+    const std::size_t comma = rest.find(',');
+    names.insert(rest.substr(0, comma));
+    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+  }
+  return names;
+}
+
+// The choice takes the last variant the CPU can run: that is the most
+// capable one only if each level needs all that the one before it needs.
+TEST(IsaVariantList, EachLevelNeedsWhatTheLevelBeforeNeeds) {
+  ASSERT_GE(sizeof kLevels / sizeof kLevels[0], 2u);
+  EXPECT_TRUE(feature_set(kLevels[0].features).empty()) << kLevels[0].features;
+  for (std::size_t k = 1; k < sizeof kLevels / sizeof kLevels[0]; ++k) {
+    const std::set<std::string> before = feature_set(kLevels[k - 1].features);
+    const std::set<std::string> here = feature_set(kLevels[k].features);
+    EXPECT_GT(here.size(), before.size()) << kLevels[k].name;
+    for (const std::string& f : before)
+      EXPECT_TRUE(here.count(f)) << kLevels[k].name << " lacks " << f;
+  }
+}
+
 class IsaVariants : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(IsaVariants, EveryVariantGivesTheSameBits) {
   const std::string path = GetParam();
-  const ProbeRun base = probe(path, "x86-64");
+  const ProbeRun base = probe(path, kLevels[0].name);
   ASSERT_EQ(base.status, 0) << base.out;
-  ASSERT_EQ(field(base.out, "isa"), "x86-64") << base.out;
+  ASSERT_EQ(field(base.out, "isa"), kLevels[0].name) << base.out;
   const std::string digest = field(base.out, "digest");
   ASSERT_EQ(digest.size(), 16u) << base.out;
-  std::string best = "x86-64";
+  std::string best = kLevels[0].name;
   for (const Level& level : kLevels) {
     const ProbeRun r = probe(path, level.name);
     if (cpu_has(level)) {
