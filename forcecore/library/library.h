@@ -6,11 +6,15 @@
 // after it.
 #pragma once
 
+// The backend first: the host's lane forms of fma_rn, select, splat, ...
+// must be declared before the kernel templates that call them with
+// F = Lanes, since a vector type brings no namespace to look them up in.
+#include "forcecore/library/launch.h"
+
 #include "forcecore/entry_points.h"
 #include "forcecore/kernels.h"
 #include "forcecore/library/binding.h"
 #include "forcecore/library/force_driver.h"
-#include "forcecore/library/launch.h"
 #include "forcecore/library/potential.h"
 
 #if defined(__CUDACC__)
