@@ -178,24 +178,28 @@ using pair_tile_t = decltype(std::declval<B&>().template pair_tile<ProbeTerm>(
 
 }  // namespace block_contract
 
-// Which members of the contract B provides, one flag each.
+// Which members of the contract B provides, one flag each. Enumerators, not
+// static members: constants with no storage, which the per-instruction-set
+// builds (-fno-weak) would otherwise copy.
 template <class B>
 struct BlockContextCheck {
   template <template <class> class Op, class R>
   using Has = std::bool_constant<block_contract::has<Op, B, R>>;
-  static constexpr bool block_x = Has<block_contract::block_x_t, int>::value;
-  static constexpr bool block_y = Has<block_contract::block_y_t, int>::value;
-  static constexpr bool shared = Has<block_contract::shared_t, unsigned char*>::value;
-  static constexpr bool local = Has<block_contract::local_t, int&>::value;
-  static constexpr bool each = Has<block_contract::each_t, void>::value;
-  static constexpr bool each_live = Has<block_contract::each_live_t, void>::value;
-  static constexpr bool sync = Has<block_contract::sync_t, void>::value;
-  static constexpr bool sync_rewrite = Has<block_contract::sync_rewrite_t, void>::value;
-  static constexpr bool sync_group = Has<block_contract::sync_group_t, void>::value;
-  static constexpr bool copy_units = Has<block_contract::copy_units_t, void>::value;
-  static constexpr bool pair_tile = Has<block_contract::pair_tile_t, void>::value;
-  static constexpr bool all = block_x && block_y && shared && local && each && each_live && sync &&
-                              sync_rewrite && sync_group && copy_units && pair_tile;
+  enum : bool {
+    block_x = Has<block_contract::block_x_t, int>::value,
+    block_y = Has<block_contract::block_y_t, int>::value,
+    shared = Has<block_contract::shared_t, unsigned char*>::value,
+    local = Has<block_contract::local_t, int&>::value,
+    each = Has<block_contract::each_t, void>::value,
+    each_live = Has<block_contract::each_live_t, void>::value,
+    sync = Has<block_contract::sync_t, void>::value,
+    sync_rewrite = Has<block_contract::sync_rewrite_t, void>::value,
+    sync_group = Has<block_contract::sync_group_t, void>::value,
+    copy_units = Has<block_contract::copy_units_t, void>::value,
+    pair_tile = Has<block_contract::pair_tile_t, void>::value,
+    all = block_x && block_y && shared && local && each && each_live && sync && sync_rewrite &&
+          sync_group && copy_units && pair_tile
+  };
 };
 
 template <class B>
