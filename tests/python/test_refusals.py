@@ -123,8 +123,9 @@ def test_an_eps_too_small_for_single_precision_is_refused(order):
     # Against coordinates of 1e4 an eps of 1e-4 is lost in the float spacing.
     with pytest.raises(ValueError, match="vanishes against the positions"):
         nbforce.forces(PX * 1e4, PV, PM, 1e-4, order=order, **acc)
-    # The smallest sound eps of this model passes and gives finite forces.
-    assert all(np.all(np.isfinite(r)) for r in nbforce.forces(PX, PV, PM, 1e-10, order=order, **acc))
+    # Its coordinates reach about 29, of float spacing 2e-6: a softening of
+    # 1e-5 passes and gives finite forces.
+    assert all(np.all(np.isfinite(r)) for r in nbforce.forces(PX, PV, PM, 1e-5, order=order, **acc))
 
 
 def test_the_potential_refuses_the_same_eps():
@@ -134,10 +135,10 @@ def test_the_potential_refuses_the_same_eps():
 
 @pytest.mark.parametrize("call, name", [
     (lambda: nbforce.forces(X * 1e38, V, M, 0.1), "x"),
-    (lambda: nbforce.forces(X, V, M * 1e39, 0.1), "m"),
+    (lambda: nbforce.forces(X, V, M * 1e40, 0.1), "m"),
     (lambda: nbforce.forces(X, V - 1e39, M, 0.1), "v"),
     (lambda: nbforce.forces(X, V, M, 0.1, order=6, a=V + 1e39), "a"),
-    (lambda: nbforce.potential(X, M * 1e39, 0.1), "m"),
+    (lambda: nbforce.potential(X, M * 1e40, 0.1), "m"),
     (lambda: nbforce.potential(X * -1e38, M, 0.1), "x"),
     (lambda: nbforce.Hermite(M, X * 1e38, V), "x"),
 ])
