@@ -29,8 +29,8 @@ class CMakeBuild(build_ext):
     """Builds every extension module in one CMake run."""
 
     def run(self):
-        build = os.environ.get("NBFORCE_CMAKE_BUILD")
-        build = pathlib.Path(build).resolve() if build else pathlib.Path(self.build_temp).resolve() / "cmake"
+        given = os.environ.get("NBFORCE_CMAKE_BUILD")
+        build = pathlib.Path(given or pathlib.Path(self.build_temp) / "cmake").resolve()
         build.mkdir(parents=True, exist_ok=True)
         if not (build / "CMakeCache.txt").exists():
             configure = [

@@ -64,8 +64,8 @@ def _finite_results(results, what):
     """results, or RuntimeError where the library gave a value that is not finite."""
     for r in results if isinstance(results, tuple) else (results,):
         if not np.all(np.isfinite(r)):
-            raise RuntimeError(f"the library gave {what} that are not finite; the model or eps "
-                               "is beyond what single precision can resolve")
+            raise RuntimeError(f"the library gave {what} with values that are not finite; "
+                               "the model or eps is beyond what single precision resolves")
     return results
 
 
@@ -291,8 +291,11 @@ class Hermite:
         self._impl.advance(float(t))
 
     def energy(self):
-        """(kinetic, potential) of the synchronised system."""
-        return self._impl.energy()
+        """(kinetic, potential) of the synchronised system; RuntimeError where
+        the library's potential is not finite."""
+        kinetic, potential = self._impl.energy()
+        _finite_results(np.array([kinetic, potential]), "an energy")
+        return kinetic, potential
 
     @property
     def t(self):

@@ -154,11 +154,11 @@ def test_results_that_are_not_finite_raise():
     m = np.array([1e30, 1e30])
     x = np.array([[0.0, 0, 0], [1.0, 0, 0]])
     v = np.array([[0.0, 0, 0], [0.0, 1e20, 0]])
-    with pytest.raises(RuntimeError, match="forces that are not finite"):
+    with pytest.raises(RuntimeError, match="forces with values that are not finite"):
         nbforce.forces(x, v, m, 0.1)
     # Twenty masses of 5e37 within 0.02 of each other: each potential sums
     # to about -1e39, beyond the float range of the library's sums.
     crowd = np.zeros((20, 3))
     crowd[:, 0] = np.arange(20) * 1e-3
-    with pytest.raises(RuntimeError, match="potentials that are not finite"):
+    with pytest.raises(RuntimeError, match="potentials with values that are not finite"):
         nbforce.potential(crowd, np.full(20, 5e37), 1.0)
