@@ -36,12 +36,14 @@ std::string softening_fault(double eps, const std::vector<double>& mass,
   if (!(inv2 < limit) || !(m_inv3 < limit)) {
     return head + "m/eps^3 = " + shortest(m_inv3) + " for the heaviest particle overflows a float";
   }
-  // Below the float spacing of the coordinates the softening is lost in the
-  // rounding of the separations it is meant to smooth.
-  const double spacing = x_max * std::ldexp(1.0, -24);
+  // The kernels form separations from double-single positions, about 48
+  // bits; a softening below that spacing of the largest coordinate (with two
+  // bits of margin) is lost in the rounding of the separations it smooths.
+  // Far-off particles with a small eps are fine: 1e-6 against 1e6 passes.
+  const double spacing = x_max * std::ldexp(1.0, -46);
   if (eps < spacing) {
     return head + "it vanishes against the positions (|coordinate| up to " + shortest(x_max) +
-           ", float spacing " + shortest(spacing) + ")";
+           ", whose double-single spacing is about " + shortest(spacing) + ")";
   }
   return "";
 }

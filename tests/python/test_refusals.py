@@ -120,11 +120,12 @@ def test_an_eps_too_small_for_single_precision_is_refused(order):
         nbforce.forces(PX, PV, PM, 1e-20, order=order, **acc)
     with pytest.raises(ValueError, match="too small for single precision"):
         nbforce.Hermite(PM, PX, PV, order=order, eps=1e-14)
-    # Against coordinates of 1e4 an eps of 1e-4 is lost in the float spacing.
+    # Against coordinates of 3e9 an eps of 1e-5 is lost in the spacing of the
+    # double-single positions, 2^-46 * 3e9 = 4e-5.
     with pytest.raises(ValueError, match="vanishes against the positions"):
-        nbforce.forces(PX * 1e4, PV, PM, 1e-4, order=order, **acc)
-    # Its coordinates reach about 29, of float spacing 2e-6: a softening of
-    # 1e-5 passes and gives finite forces.
+        nbforce.forces(PX * 1e8, PV, PM, 1e-5, order=order, **acc)
+    # At their own scale, coordinates up to about 29, an eps of 1e-5 passes
+    # and gives finite forces.
     assert all(np.all(np.isfinite(r)) for r in nbforce.forces(PX, PV, PM, 1e-5, order=order, **acc))
 
 
