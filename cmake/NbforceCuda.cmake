@@ -4,6 +4,12 @@
 
 set(NBFORCE_HAVE_CUDA OFF)
 if(NOT NBFORCE_CUDA STREQUAL "OFF")
+  # A folder configured where no nvcc was found (a login node) and reused
+  # where one is (a GPU node sharing the home directory) looks again rather
+  # than keep the cached miss.
+  if(DEFINED CACHE{CMAKE_CUDA_COMPILER} AND NOT CMAKE_CUDA_COMPILER)
+    unset(CMAKE_CUDA_COMPILER CACHE)
+  endif()
   include(CheckLanguage)
   check_language(CUDA)
   if(CMAKE_CUDA_COMPILER)
@@ -21,6 +27,8 @@ if(NOT NBFORCE_CUDA STREQUAL "OFF")
   endif()
 endif()
 message(STATUS "nbforce: CUDA backend ${NBFORCE_HAVE_CUDA}")
+# For the scripts, which report the backend a build folder has.
+set(NBFORCE_CUDA_BUILT ${NBFORCE_HAVE_CUDA} CACHE INTERNAL "Whether the CUDA libraries are built")
 
 if(NBFORCE_HAVE_CUDA)
   # No implicit contraction on the device either: the kernels fuse exactly

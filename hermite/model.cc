@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace hermite {
 namespace {
 
@@ -23,13 +25,34 @@ bool blank(const std::string& line) { return fields_of(line).empty(); }
 
 class Reader {
  public:
-  explicit Reader(const std::string& path) : path_(path), in_(path) {
+  explicit Reader(const std::string& path) : path_(path) {
+    // A directory opens as a stream that fails on its first read, and a
+    // device such as /dev/zero never ends: name either before reading.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) fail_file("is a directory, not a model file");
+      if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) fail_file("is a device, not a model file");
+    }
+    in_.open(path);
     if (!in_) fail_file(std::string("cannot open: ") + std::strerror(errno));
   }
 
-  // The next line, or false at the end of the file.
+  // The next line, or false at the end of the file. A line longer than
+  // kMaxModelLine characters is refused before it is held in memory whole.
   bool next(std::string& line) {
-    if (!std::getline(in_, line)) return false;
+    line.clear();
+    bool any = false;
+    for (int c; (c = in_.get()) != std::char_traits<char>::eof();) {
+      any = true;
+      if (c == '\n') break;
+      if (line.size() >= kMaxModelLine) {
+        ++line_no_;
+        fail("the line is longer than " + std::to_string(kMaxModelLine) +
+             " characters; this is not a model file");
+      }
+      line.push_back(static_cast<char>(c));
+    }
+    if (!any) return false;
     ++line_no_;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     return true;

@@ -3,6 +3,7 @@
 // mass, position and velocity.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,7 +26,11 @@ class ModelError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Longest line a model file may hold; a particle line takes about 180.
+inline constexpr std::size_t kMaxModelLine = 4096;
+
 // Reads a model file. Throws ModelError for a file that cannot be opened, a
+// directory or a device, a line longer than kMaxModelLine characters, a
 // malformed or missing header, a particle line with missing, extra or
 // unreadable fields, an index out of sequence, a mass that is not positive,
 // a non-finite number, fewer particle lines than the header announces, or

@@ -14,6 +14,7 @@
 #include "options.h"
 #include "radii.h"
 #include "report.h"
+#include "softening.h"
 
 namespace hermite {
 
@@ -37,6 +38,8 @@ int program_main(int argc, char** argv) {
   try {
     Model model = load_model(opt.input, comm);
     check_end_time(opt, model.time);
+    const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
+    if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
     Lib::bind(comm.rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);

@@ -68,20 +68,50 @@ bool parse_decimal(const std::string& text, std::uint64_t min, std::uint64_t max
   return true;
 }
 
+bool starts_with_option(const char* arg) {
+  return arg[0] == '-' &&
+         ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z') || arg[1] == '-');
+}
+
+// The command a user would type for `particles` particles with the options
+// given after a positional pair.
+std::string suggestion(std::int64_t particles, int argc, const char* const argv[], int from) {
+  std::string command = "plummer_gen -n " + std::to_string(particles);
+  for (int i = from; i < argc; ++i) command += std::string(" ") + argv[i];
+  return "'" + command + "'";
+}
+
 Request read_positional(int argc, const char* const argv[]) {
   Request r;
+  if (argc != 1 && argc != 3) {
+    // One integer, or two followed by more: the historical reading took the
+    // defaults here and replaced data.inp; refuse instead and say what to type.
+    if (argc == 2) {
+      return usage_error(quoted(argv[1]) +
+                         " alone is not a model size: type 'plummer_gen N NP' (two integers) "
+                         "or 'plummer_gen -n COUNT' for COUNT particles");
+    }
+    const Arguments args = parse_arguments(3, argv);
+    const ParticleCount count = particle_count(args);
+    if (count.error == CountError::kNone && count.n > 0 && starts_with_option(argv[3])) {
+      return usage_error("the two integers N NP take no further arguments (" + quoted(argv[3]) +
+                         "): for " + std::to_string(count.n) + " particles with options type " +
+                         suggestion(count.n, argc, argv, 3));
+    }
+    return usage_error("the two integers N NP take no further arguments (" + quoted(argv[3]) +
+                       "): type 'plummer_gen -n COUNT' followed by the options");
+  }
   const Arguments args = parse_arguments(argc, argv);
   const ParticleCount count = particle_count(args);
-  if (argc != 3 && argc > 1) {
-    // The historical reading takes the defaults here; say so rather than let
-    // "plummer_gen 1000" pass for a thousand particles.
-    std::string ignored;
-    for (int i = 1; i < argc; ++i) ignored += (i > 1 ? " " : "") + quoted(argv[i]);
-    r.message = "ignoring " + ignored +
-                ": give two integers N NP, or -n COUNT for any count; writing the default " +
-                std::to_string(count.n) + " particles";
-  }
   r.particles = count.n;
+  if (count.error == CountError::kNone && count.n == 0) {
+    // NP above 1024, or N of 0: a model without particles, which no
+    // integrator accepts.
+    return usage_error("N " + quoted(argv[1]) + " and NP " + quoted(argv[2]) +
+                       " give 0 particles: N must be at least 1 and NP at most 1024; type "
+                       "'plummer_gen -n COUNT' for any count from 1 to " +
+                       std::to_string(kCapacity));
+  }
   if (count.error == CountError::kNone) return r;
 
   r.outcome = Outcome::kRefused;
@@ -181,11 +211,6 @@ Request read_options(int argc, const char* const argv[]) {
     }
   }
   return r;
-}
-
-bool starts_with_option(const char* arg) {
-  return arg[0] == '-' &&
-         ((arg[1] >= 'a' && arg[1] <= 'z') || (arg[1] >= 'A' && arg[1] <= 'Z') || arg[1] == '-');
 }
 
 }  // namespace

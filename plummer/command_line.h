@@ -53,7 +53,10 @@ struct Request {
 };
 
 // A list whose first argument is an option ('-' and a letter, or "--") is
-// read as options; anything else keeps the positional reading.
+// read as options; anything else keeps the positional reading, which makes a
+// model from no arguments or exactly two integers giving at least one
+// particle. One argument, a pair followed by more, or a pair giving no
+// particles is kUsage, with a message naming the command to type.
 Request read_command_line(int argc, const char* const argv[]);
 
 // The two synopsis lines, and the full help that starts with them.

@@ -33,6 +33,7 @@ using Lib = hermite::Library8;
 
 #include "integrator.h"
 #include "library_backend.h"
+#include "softening.h"
 
 namespace nbforce_py {
 namespace {
@@ -54,6 +55,12 @@ void check_eps(double eps) {
     throw py::value_error("eps must be positive, with eps^2 a finite positive float; found " +
                           std::to_string(eps));
   }
+}
+
+// An eps the single-precision kernels cannot use with these particles.
+void check_softening(double eps, const std::vector<double>& mass, const std::vector<Vec3>& pos) {
+  const std::string fault = hermite::softening_fault(eps, mass, pos);
+  if (!fault.empty()) throw py::value_error(fault);
 }
 
 // The derivatives the caller predicted (acceleration for orders 6 and 8,
@@ -85,6 +92,7 @@ py::tuple forces(const Array& x, const Array& v, const Array& m, double eps,
   p.a = derivative(a, K >= 3, n, "a");
   p.j = derivative(j, K >= 4, n, "j");
   const std::vector<double> mass = to_vector(m);
+  check_softening(eps, mass, p.x);
   if (i.ndim() != 1) throw py::value_error("i must be a one-dimensional array of indices");
   std::vector<int> list(static_cast<std::size_t>(i.shape(0)));
   for (std::size_t k = 0; k < list.size(); ++k) {
@@ -120,6 +128,7 @@ Array potential(const Array& x, const Array& m, double eps) {
   check_eps(eps);
   const std::vector<Vec3> pos = to_rows(x, n, "x");
   const std::vector<double> mass = to_vector(m);
+  check_softening(eps, mass, pos);
   std::vector<double> pot(static_cast<std::size_t>(n), 0.0);
   if (n > 0) {
     py::gil_scoped_release unlocked;
@@ -147,8 +156,10 @@ hermite::Model make_model(const Array& m, const Array& x, const Array& v, double
   return model;
 }
 
-hermite::Settings make_settings(double eps, double eta, double dt_max) {
+hermite::Settings make_settings(double eps, double eta, double dt_max,
+                                const hermite::Model& model) {
   check_eps(eps);
+  check_softening(eps, model.mass, model.pos);
   if (!(eta > 0.0) || !std::isfinite(eta)) {
     throw py::value_error("eta must be positive, found " + std::to_string(eta));
   }
@@ -170,7 +181,7 @@ class Hermite {
   Hermite(const Array& m, const Array& x, const Array& v, double eps, double eta, double dt_max,
           double t0)
       : model_(make_model(m, x, v, t0)),
-        settings_(make_settings(eps, eta, dt_max)),
+        settings_(make_settings(eps, eta, dt_max, model_)),
         backend_(model_.mass, 0, model_.size(), eps),
         integ_(model_, settings_, backend_, comm_, 0, model_.size()) {
     run([&] { integ_.start(); });

@@ -85,8 +85,11 @@ static inline void nbforce_split(double x, float* hi, float* lo) {
 void CUDA_MPI_Init(NBFORCE_CUDA_MPI_INIT_PARAMS);
 
 /* calc_pot(int n, int js, int je, float eps2, const Posm* posm, double* pot):
- * pot[i] = -sum_{j in [js, je), r_ij^2 > 0} m_j / sqrt(r_ij^2 + eps2) for all
- * i < n. Requires 0 <= js <= je <= n. */
+ * pot[i] = -sum_{j in [js, je)} m_j / sqrt(r_ij^2 + eps2) for all i < n,
+ * leaving out every pair whose r_ij^2 + eps2 rounds to eps2 in single
+ * precision: the particle itself, coincident particles, and pairs closer than
+ * about 2^-12 sqrt(eps2), whose terms differ from -m_j / sqrt(eps2) by less
+ * than a part in 2^25. Requires 0 <= js <= je <= n. */
 void calc_pot(NBFORCE_CALC_POT_PARAMS);
 
 #ifdef __cplusplus

@@ -46,6 +46,29 @@ def _real_array(value, name):
     return a
 
 
+# Largest magnitude the single-precision kernels hold: beyond it a position,
+# velocity or mass becomes infinite there and the results NaN.
+_FLOAT_MAX = float(np.finfo(np.float32).max)
+
+
+def _in_float_range(a, name):
+    """a itself, refused where a value lies beyond the float range."""
+    big = np.abs(a) > _FLOAT_MAX
+    if np.any(big):
+        raise ValueError(f"{name} holds {a.flat[int(np.argmax(big))]!r}, beyond the "
+                         f"single-precision range of the force libraries (|value| <= 3.4e38)")
+    return a
+
+
+def _finite_results(results, what):
+    """results, or RuntimeError where the library gave a value that is not finite."""
+    for r in results if isinstance(results, tuple) else (results,):
+        if not np.all(np.isfinite(r)):
+            raise RuntimeError(f"the library gave {what} with values that are not finite; "
+                               "the model or eps is beyond what single precision resolves")
+    return results
+
+
 def _masses(m):
     m = _real_array(m, "m")
     if m.ndim != 1:
@@ -102,40 +125,49 @@ def forces(x, v, m, eps, order=4, i=None, a=None, j=None):
     accelerations kept to about 48 bits; jerk and higher carry errors of
     order 1e-5 of the sum of the magnitudes of their pair terms.
 
-    Bad input raises ValueError or TypeError. A library that cannot allocate
-    its buffers ends the process (as in C); nothing else does.
+    Bad input raises ValueError or TypeError, among it values beyond the
+    float range and an eps too small for single precision (its square
+    underflows, or vanishes against the positions). Results that are not
+    finite raise RuntimeError. A library that cannot allocate its buffers
+    ends the process (as in C); nothing else does.
     """
     lib = _library(order)
-    m = _masses(m)
+    m = _in_float_range(_masses(m), "m")
     n = m.shape[0]
-    x = _vectors(x, n, "x")
-    v = _vectors(v, n, "v")
+    x = _in_float_range(_vectors(x, n, "x"), "x")
+    v = _in_float_range(_vectors(v, n, "v"), "v")
     eps = _positive(eps, "eps")
     if order >= 6:
         if a is None:
             raise TypeError(f"order {order} needs a=, the accelerations of all particles")
-        a = _vectors(a, n, "a")
+        a = _in_float_range(_vectors(a, n, "a"), "a")
     elif a is not None:
         raise TypeError(f"order {order} takes no a=")
     if order == 8:
         if j is None:
             raise TypeError("order 8 needs j=, the jerks of all particles")
-        j = _vectors(j, n, "j")
+        j = _in_float_range(_vectors(j, n, "j"), "j")
     elif j is not None:
         raise TypeError(f"order {order} takes no j=")
-    return lib.forces(x, v, m, eps, _indices(i, n), a, j)
+    return _finite_results(lib.forces(x, v, m, eps, _indices(i, n), a, j), "forces")
 
 
 def potential(x, m, eps):
     """Potential of every particle due to all others, softened with eps > 0.
 
     Returns pot (n,), pot[i] = -sum_j m_j / sqrt(|x_j - x_i|^2 + eps^2),
-    without the particle's own term (nor that of another particle at exactly
-    the same position).
+    without the particle's own term. The library leaves out every pair whose
+    softened r^2 rounds to eps^2 in single precision: besides coincident
+    particles, pairs closer than about 2^-12 * eps, whose terms differ from
+    -m_j / eps by less than a part in 2^25.
+
+    Masses and positions beyond the float range, and an eps too small for
+    single precision, raise ValueError; results that are not finite raise
+    RuntimeError.
     """
-    m = _masses(m)
-    x = _vectors(x, m.shape[0], "x")
-    return _order4.potential(x, m, _positive(eps, "eps"))
+    m = _in_float_range(_masses(m), "m")
+    x = _in_float_range(_vectors(x, m.shape[0], "x"), "x")
+    return _finite_results(_order4.potential(x, m, _positive(eps, "eps")), "potentials")
 
 
 def _int32(value, name):
@@ -239,12 +271,12 @@ class Hermite:
 
     def __init__(self, m, x, v, order=4, eps=1 / 64, eta=0.01, dt_max=0.125, t=0.0):
         lib = _library(order)
-        m = _masses(m)
+        m = _in_float_range(_masses(m), "m")
         n = m.shape[0]
         if n == 0:
             raise ValueError("the model has no particles")
-        x = _vectors(x, n, "x")
-        v = _vectors(v, n, "v")
+        x = _in_float_range(_vectors(x, n, "x"), "x")
+        v = _in_float_range(_vectors(v, n, "v"), "v")
         eps = _positive(eps, "eps")
         eta = _positive(eta, "eta")
         dt_max = _positive(dt_max, "dt_max")
@@ -259,8 +291,11 @@ class Hermite:
         self._impl.advance(float(t))
 
     def energy(self):
-        """(kinetic, potential) of the synchronised system."""
-        return self._impl.energy()
+        """(kinetic, potential) of the synchronised system; RuntimeError where
+        the library's potential is not finite."""
+        kinetic, potential = self._impl.energy()
+        _finite_results(np.array([kinetic, potential]), "an energy")
+        return kinetic, potential
 
     @property
     def t(self):

@@ -271,6 +271,33 @@ TEST_F(ModelFileTest, RefusesMalformedFilesNamingTheLine) {
   }
 }
 
+// A file without line ends is refused at the bound, not read into memory
+// whole; a directory and a device are named as such.
+TEST_F(ModelFileTest, RefusesEndlessLinesDirectoriesAndDevices) {
+  const auto refusal = [](const std::string& path) {
+    try {
+      hermite::read_model(path);
+    } catch (const hermite::ModelError& e) {
+      return std::string(e.what());
+    }
+    return std::string("accepted");
+  };
+  const std::string head = "0000 \n000001 \n0.0E+00 \n";
+  const std::string line = "000000 1 0 0 0 0 0 0";
+  const std::string fits = line + std::string(hermite::kMaxModelLine - line.size(), ' ');
+  EXPECT_NO_THROW(hermite::read_model(write(head + fits + "\n")));
+  const std::string longer = write(head + fits + " \n");
+  EXPECT_NE(refusal(longer).find(longer + ":4: the line is longer than 4096 characters"),
+            std::string::npos)
+      << refusal(longer);
+  const std::string zeros = write(std::string(1 << 20, '\0'));
+  EXPECT_NE(refusal(zeros).find(":1: the line is longer than"), std::string::npos)
+      << refusal(zeros);
+
+  EXPECT_EQ(refusal(dir_.string()), dir_.string() + ": is a directory, not a model file");
+  EXPECT_EQ(refusal("/dev/zero"), "/dev/zero: is a device, not a model file");
+}
+
 // ---- options ----
 
 hermite::Options parse(std::vector<const char*> args) {

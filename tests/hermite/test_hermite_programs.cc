@@ -98,6 +98,32 @@ TEST_F(Programs, RefusesBadOptions) {
   EXPECT_NE(help.out.find("usage: hermite4"), std::string::npos);
 }
 
+// An eps too small for the single-precision kernels is refused before the
+// run, naming the cause, in every order (it once stopped at the first force
+// with "not finite" and no reason); a model that is a device or a directory
+// is named as such, where /dev/zero once filled the memory.
+TEST_F(Programs, RefusesASofteningTooSmallAndModelsThatAreNotFiles) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 64").status, 0);
+  for (const int order : {4, 6, 8}) {
+    SCOPED_TRACE(order);
+    const Outcome tiny = run("'" + program(order) + "' --eps 1e-14 --energy ''");
+    EXPECT_EQ(tiny.status, 1);
+    EXPECT_NE(tiny.err.find("eps = 1e-14 is too small for single precision: m/eps^3"),
+              std::string::npos)
+        << tiny.err;
+    EXPECT_EQ(tiny.out.find("t = "), std::string::npos);  // no run started
+    const Outcome under = run("'" + program(order) + "' --eps 1e-20 --energy ''");
+    EXPECT_NE(under.err.find("its square underflows"), std::string::npos) << under.err;
+  }
+  const Outcome device = run("'" + program(4) + "' /dev/zero");
+  EXPECT_EQ(device.status, 1);
+  EXPECT_NE(device.err.find("/dev/zero: is a device, not a model file"), std::string::npos)
+      << device.err;
+  const Outcome folder = run("'" + program(4) + "' .");
+  EXPECT_NE(folder.err.find(".: is a directory, not a model file"), std::string::npos)
+      << folder.err;
+}
+
 // Snapshots carry the number, time and state; a run restarted from one
 // continues from its time and stays close to the uninterrupted run (the
 // restart cannot carry the higher derivatives or the steps, so it is not

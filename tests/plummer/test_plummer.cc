@@ -113,16 +113,15 @@ TEST_F(PlummerGen, WritesTheCoreModelWithThrottledDots) {
   EXPECT_EQ(model(), model_text(16384));
   EXPECT_EQ(entries(), 1);
   const std::string first = out_;
-  EXPECT_EQ(run("1 3 5"), 0);  // three arguments: the defaults again
+  EXPECT_EQ(run("16 1"), 0);  // the defaults spelt out
   EXPECT_EQ(out_, first);
   EXPECT_EQ(model(), model_text(16384));
   EXPECT_EQ(run("1 3"), 0);
   EXPECT_EQ(out_.substr(0, 86), std::string(69, '.') + "\nN = 1023   EK = ");
   EXPECT_EQ(model(), model_text(1023));
-  EXPECT_EQ(run("1 2000"), 0);  // a count of zero writes the header alone
-  EXPECT_EQ(out_,
-            "\nN = 0   EK =  0.000000E+00  EK_teor =  2.500000E-01  DE/EK = -1.000000E+00 \n");
-  EXPECT_EQ(model(), "0000 \n000000 \n0.0000000000000000E+00 \n");
+  EXPECT_EQ(run("1 2000"), 2);  // a count of zero is refused, the model kept
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(model(), model_text(1023));
 }
 
 TEST_F(PlummerGen, RefusedCountsWriteNothing) {

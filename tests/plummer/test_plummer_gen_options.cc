@@ -192,16 +192,43 @@ TEST_F(PlummerGen, RefusalsNameTheArgumentAndWriteNothing) {
   }
 }
 
-TEST_F(PlummerGen, IgnoredArgumentsAreReported) {
-  // Neither two integers nor options: the defaults as before, but not silently.
-  for (const char* args : {"1000", "1 1 extra"}) {
-    SCOPED_TRACE(args);
-    ASSERT_EQ(run(args), 0);
-    EXPECT_EQ(model(), model_text(16384));
-    EXPECT_EQ(out_.substr(0, 74), std::string(64, '.') + "\nN = 16384");
+// A positional form that would not make the model asked for: one integer, a
+// pair followed by options or words, a pair giving no particles. Each is a
+// usage error that names the command to type, and no file is written even
+// where data.inp exists already.
+TEST_F(PlummerGen, PositionalFormsThatMakeNoModelAreRefused) {
+  struct Case {
+    const char* args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"2", "'2' alone is not a model size: type 'plummer_gen N NP'"},
+      {"1000", "'1000' alone is not a model size"},
+      {"1 3 -o t.inp",
+       "the two integers N NP take no further arguments ('-o'): for 1023 "
+       "particles with options type 'plummer_gen -n 1023 -o t.inp'"},
+      {"1 1 extra",
+       "the two integers N NP take no further arguments ('extra'): type "
+       "'plummer_gen -n COUNT'"},
+      {"0 1",
+       "N '0' and NP '1' give 0 particles: N must be at least 1 and NP at most 1024; "
+       "type 'plummer_gen -n COUNT'"},
+      {"1 2048", "N '1' and NP '2048' give 0 particles"},
+  };
+  std::ofstream(work_ / "data.inp") << "kept";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    EXPECT_EQ(run(c.args), 2);
+    EXPECT_EQ(err_.rfind(std::string("plummer_gen: ") + c.says, 0), 0u) << err_;
+    EXPECT_NE(err_.find("\nusage: plummer_gen [-n COUNT]"), std::string::npos) << err_;
+    EXPECT_EQ(out_, "");
+    EXPECT_EQ(slurp(work_ / "data.inp"), "kept");
+    EXPECT_EQ(entries(), 1);
   }
-  EXPECT_EQ(err_.rfind("plummer_gen: ignoring '1' '1' 'extra': ", 0), 0u) << err_;
-  EXPECT_NE(err_.find("-n COUNT"), std::string::npos) << err_;
+  // The pair alone still makes its model.
+  ASSERT_EQ(run("1 3"), 0) << err_;
+  EXPECT_EQ(model(), model_text(1023));
+  EXPECT_EQ(err_, "");
 }
 
 TEST(PlummerCommandLine, LastValueWinsAndDefaultsStay) {
@@ -215,10 +242,13 @@ TEST(PlummerCommandLine, LastValueWinsAndDefaultsStay) {
   EXPECT_EQ(r.message, "");
   const char* positional[] = {"plummer_gen", "1", "2000"};
   const Request zero = read_command_line(3, positional);
-  EXPECT_EQ(zero.outcome, Outcome::kRun);  // NP above 1024: a header-only model
-  EXPECT_EQ(zero.particles, 0);
-  EXPECT_EQ(zero.seed, kSeed);
-  EXPECT_FALSE(zero.quiet);
+  EXPECT_EQ(zero.outcome, Outcome::kUsage);  // NP above 1024: no particles
+  const char* pair[] = {"plummer_gen", "2", "4"};
+  const Request two = read_command_line(3, pair);
+  EXPECT_EQ(two.outcome, Outcome::kRun);
+  EXPECT_EQ(two.particles, 2048);
+  EXPECT_EQ(two.seed, kSeed);
+  EXPECT_FALSE(two.quiet);
 }
 
 }  // namespace

@@ -101,3 +101,65 @@ def test_model_files(tmp_path):
         nbforce.read_model(bad)
     with pytest.raises(OSError, match="cannot create"):
         nbforce.write_model(tmp_path / "no" / "such" / "dir.inp", M, X, V)
+
+
+PM, PX, PV = nbforce.plummer(count=256)
+
+
+@pytest.mark.parametrize("order", [4, 6, 8])
+def test_an_eps_too_small_for_single_precision_is_refused(order):
+    # Its square is a normal float, but a particle's own term m/eps^3
+    # overflows, which made every force NaN.
+    acc = {} if order == 4 else {"a": PV}
+    if order == 8:
+        acc["j"] = PV
+    with pytest.raises(ValueError, match=r"eps = 1e-14 is too small for single precision: "
+                       r"m/eps\^3 = .* overflows a float"):
+        nbforce.forces(PX, PV, PM, 1e-14, order=order, **acc)
+    with pytest.raises(ValueError, match="its square underflows"):
+        nbforce.forces(PX, PV, PM, 1e-20, order=order, **acc)
+    with pytest.raises(ValueError, match="too small for single precision"):
+        nbforce.Hermite(PM, PX, PV, order=order, eps=1e-14)
+    # Against coordinates of 3e9 an eps of 1e-5 is lost in the spacing of the
+    # double-single positions, 2^-46 * 3e9 = 4e-5.
+    with pytest.raises(ValueError, match="vanishes against the positions"):
+        nbforce.forces(PX * 1e8, PV, PM, 1e-5, order=order, **acc)
+    # At their own scale, coordinates up to about 29, an eps of 1e-5 passes
+    # and gives finite forces.
+    assert all(np.all(np.isfinite(r)) for r in nbforce.forces(PX, PV, PM, 1e-5, order=order, **acc))
+
+
+def test_the_potential_refuses_the_same_eps():
+    with pytest.raises(ValueError, match="too small for single precision"):
+        nbforce.potential(PX, PM, 1e-14)
+
+
+@pytest.mark.parametrize("call, name", [
+    (lambda: nbforce.forces(X * 1e38, V, M, 0.1), "x"),
+    (lambda: nbforce.forces(X, V, M * 1e40, 0.1), "m"),
+    (lambda: nbforce.forces(X, V - 1e39, M, 0.1), "v"),
+    (lambda: nbforce.forces(X, V, M, 0.1, order=6, a=V + 1e39), "a"),
+    (lambda: nbforce.potential(X, M * 1e40, 0.1), "m"),
+    (lambda: nbforce.potential(X * -1e38, M, 0.1), "x"),
+    (lambda: nbforce.Hermite(M, X * 1e38, V), "x"),
+])
+def test_values_beyond_the_float_range_are_refused(call, name):
+    # Once NaN forces without a word, and calc_pot left such a particle out.
+    with pytest.raises(ValueError, match=f"{name} holds .* beyond the single-precision range"):
+        call()
+
+
+def test_results_that_are_not_finite_raise():
+    # Two heavy particles one unit apart, one moving at 1e20: the jerk
+    # m v / r^3 = 1e50 overflows the library's float sums.
+    m = np.array([1e30, 1e30])
+    x = np.array([[0.0, 0, 0], [1.0, 0, 0]])
+    v = np.array([[0.0, 0, 0], [0.0, 1e20, 0]])
+    with pytest.raises(RuntimeError, match="forces with values that are not finite"):
+        nbforce.forces(x, v, m, 0.1)
+    # Twenty masses of 5e37 within 0.02 of each other: each potential sums
+    # to about -1e39, beyond the float range of the library's sums.
+    crowd = np.zeros((20, 3))
+    crowd[:, 0] = np.arange(20) * 1e-3
+    with pytest.raises(RuntimeError, match="potentials with values that are not finite"):
+        nbforce.potential(crowd, np.full(20, 5e37), 1.0)
