@@ -29,16 +29,14 @@
 
 namespace hermite {
 
-// Block steps between two looks at the stop signal. Every rank looks at
-// the same block steps and the ranks agree on the outcome, so all of them
-// stop after the same step. One rank looks at every step.
-inline constexpr long long kStopCheckSteps = 1;
-
-// Whether a stop signal reached any rank; its number then, on every rank.
-inline int agreed_stop_signal(const Comm& comm, long long block_steps) {
+// Called after every block step: whether a stop signal reached any rank,
+// its number then, the same on every rank. Several ranks vote without
+// waiting (a blocking vote would add a round trip to every block step):
+// the outcome of the vote after step s is known after step s + 1, where
+// all ranks stop together.
+inline int agreed_stop_signal(Comm& comm) {
   if (comm.size() == 1) return stop_signal();
-  if (block_steps % kStopCheckSteps != 0) return 0;
-  return static_cast<int>(comm.max(static_cast<double>(stop_signal())));
+  return comm.vote_max(stop_signal());
 }
 
 // A standard stream closed at the start would hand its descriptor to the
@@ -197,7 +195,7 @@ int program_main(int argc, char** argv) {
       double shown = wall();
       while (integ.time() < tau) {
         integ.step();
-        stopped = agreed_stop_signal(comm, integ.counters().block_steps);
+        stopped = agreed_stop_signal(comm);
         if (stopped != 0) break;
         if (opt.progress > 0.0 && wall() - shown >= opt.progress) {
           shown = wall();
