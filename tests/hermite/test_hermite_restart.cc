@@ -9,59 +9,12 @@
 #include "background_run.h"
 #include "model.h"
 #include "run_program.h"
+#include "stop_and_continue.h"
 
 namespace hermite_test {
 namespace {
 
 using Restart = ScratchTest;
-
-const char kArgs[] = " m.inp --t-end 0.75 --dt-out 0.0625 --progress 0";
-
-std::string quoted(const std::string& s) { return "'" + s + "'"; }
-
-// One uninterrupted run, then one stopped by SIGTERM at a random moment
-// after its first output and continued: same final snapshot, same energy
-// rows (less the wall clock), same final line.
-void stop_and_continue(const fs::path& dir, const std::string& prog, const std::string& launcher,
-                       int ranks_after) {
-  const std::string run = launcher + quoted(prog) + kArgs;
-  const pid_t a = start(dir, run + " --energy a.csv --snapshots a --checkpoint a.ck", "a");
-  ASSERT_EQ(finish(a), 0) << slurp(dir / "a.err");
-  const unsigned seed = std::random_device{}();
-  SCOPED_TRACE("pause seed " + std::to_string(seed) + ", " + prog);
-  const pid_t b = start(dir, run + " --energy b.csv --snapshots b --checkpoint b.ck", "b");
-  ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");
-  random_pause(seed, 400);
-  ::kill(b, SIGTERM);
-  const int stopped = finish(b);
-  const std::string err = slurp(dir / "b.err");
-  // Rarely the signal comes too late to find the run; it then ends normally.
-  if (stopped == 0) {
-    GTEST_SKIP() << "the run ended before the signal";
-  }
-  if (launcher.empty()) {
-    EXPECT_EQ(stopped, 128 + SIGTERM) << err;
-  }
-  EXPECT_NE(err.find("stopped by SIGTERM at t = "), std::string::npos) << err;
-  EXPECT_NE(err.find("--restart b.ck"), std::string::npos) << err;
-  std::string again = launcher;
-  if (ranks_after > 0) {
-    const auto np = again.find("-np ");
-    if (np != std::string::npos) again.replace(np + 4, 1, std::to_string(ranks_after));
-  }
-  const pid_t c = start(dir, again + quoted(prog) + " --restart b.ck", "c");
-  ASSERT_EQ(finish(c), 0) << slurp(dir / "c.err");
-  for (const fs::path& p : fs::directory_iterator(dir)) {
-    EXPECT_EQ(p.filename().string().find(".tmp"), std::string::npos) << p;
-    EXPECT_EQ(p.filename().string().find(".partial"), std::string::npos) << p;
-  }
-  if (ranks_after > 0) return;  // another rank count: compared by the caller
-  EXPECT_EQ(slurp(dir / "a0012.inp"), slurp(dir / "b0012.inp"));
-  EXPECT_EQ(without_wall(slurp(dir / "a.csv")), without_wall(slurp(dir / "b.csv")));
-  const std::string done = final_line(slurp(dir / "a.out"));
-  EXPECT_FALSE(done.empty());
-  EXPECT_EQ(done, final_line(slurp(dir / "c.out")));
-}
 
 TEST_F(Restart, StoppedAndContinuedRunsWriteTheSameBytes) {
   ASSERT_EQ(run(quoted(PLUMMER_GEN_PATH) + " -q -n 256 -o m.inp").status, 0);
