@@ -19,8 +19,28 @@ Comm::Comm(int* argc, char*** argv) {
   MPI_Comm_size(MPI_COMM_WORLD, &size_);
 }
 
+struct Comm::Vote {
+  MPI_Request request = MPI_REQUEST_NULL;
+  int mine = 0, outcome = 0;
+};
+
 Comm::~Comm() {
+  if (vote_) MPI_Wait(&vote_->request, MPI_STATUS_IGNORE);
   if (started_) MPI_Finalize();
+}
+
+int Comm::vote_max(int v) {
+  if (size_ == 1) return 0;
+  if (!vote_) vote_ = std::make_unique<Vote>();
+  int previous = 0;
+  if (vote_->request != MPI_REQUEST_NULL) {
+    MPI_Wait(&vote_->request, MPI_STATUS_IGNORE);
+    previous = vote_->outcome;
+  }
+  vote_->mine = v;
+  MPI_Iallreduce(&vote_->mine, &vote_->outcome, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD,
+                 &vote_->request);
+  return previous;
 }
 
 void Comm::sum(double* data, std::size_t n) const {
@@ -57,8 +77,10 @@ double Comm::min(double v) const {
 
 #else
 
+struct Comm::Vote {};
 Comm::Comm(int*, char***) {}
 Comm::~Comm() = default;
+int Comm::vote_max(int) { return 0; }
 void Comm::sum(double*, std::size_t) const {}
 void Comm::broadcast(double*, std::size_t) const {}
 void Comm::broadcast(int*, std::size_t) const {}

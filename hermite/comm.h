@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace hermite {
@@ -36,7 +37,16 @@ class Comm {
   // The share [begin, end) of n items that this rank holds.
   void share(int n, int& begin, int& end) const;
 
+  // A vote that does not wait: starts the largest value of v over the
+  // ranks and returns the outcome of the previous call's vote (0 at the
+  // first call), which has been travelling meanwhile. Every rank must call
+  // it at the same points of the run, between the same other collective
+  // calls; all ranks then see the same outcomes.
+  int vote_max(int v);
+
  private:
+  struct Vote;
+  std::unique_ptr<Vote> vote_;
   int rank_ = 0;
   int size_ = 1;
   [[maybe_unused]] bool started_ = false;  // used where MPI is built in

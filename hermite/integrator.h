@@ -21,6 +21,7 @@
 #include "comm.h"
 #include "model.h"
 #include "scheme.h"
+#include "state.h"
 
 namespace hermite {
 
@@ -43,12 +44,6 @@ struct Settings {
 struct Energy {
   double kinetic = 0.0, potential = 0.0;
   double total() const { return kinetic + potential; }
-};
-
-struct Counters {
-  long long particle_steps = 0;  // corrector applications
-  long long block_steps = 0;     // force calls of the integration proper
-  double interactions = 0.0;     // pairs evaluated, all ranks, start-up included
 };
 
 class IntegrationError : public std::runtime_error {
@@ -150,6 +145,57 @@ class Integrator {
         }
       }
     }
+  }
+
+  // The whole state, for a checkpoint.
+  IntegratorState export_state() const {
+    IntegratorState s;
+    s.derivs = K;
+    s.x = x_;
+    s.v = v_;
+    s.derivs_of.reserve(d_.size() * 2 * K);
+    for (const Derivs<K>& d : d_) s.derivs_of.insert(s.derivs_of.end(), d.begin(), d.end());
+    s.t = t_;
+    s.dt = dt_;
+    s.time = time_;
+    s.counters = counters_;
+    return s;
+  }
+
+  // Continues from an exported state in place of start(). Throws
+  // IntegrationError for a state of another order or particle count, or one
+  // whose particles' times and steps do not fit together.
+  void import_state(const IntegratorState& s) {
+    const std::size_t n = m_.size();
+    if (s.derivs != K) {
+      throw IntegrationError("the state is of order " + std::to_string(2 * s.derivs) + ", not " +
+                             std::to_string(2 * K));
+    }
+    if (s.x.size() != n || s.v.size() != n || s.t.size() != n || s.dt.size() != n ||
+        s.derivs_of.size() != n * 2 * K) {
+      throw IntegrationError("the state does not hold " + std::to_string(n) + " particles");
+    }
+    const bool shared = settings_.shared_dt > 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const double h = s.dt[i];
+      int e = 0;
+      const bool level =
+          shared ? h == settings_.shared_dt
+                 : h >= settings_.dt_min && h <= settings_.dt_max && std::frexp(h, &e) == 0.5;
+      if (!level || !(s.t[i] <= s.time) || !(s.t[i] + h > s.time)) {
+        throw IntegrationError("particle " + std::to_string(i) +
+                               " has a time and step that do not fit the state's time");
+      }
+    }
+    x_ = s.x;
+    v_ = s.v;
+    for (std::size_t i = 0; i < n; ++i) {
+      for (int q = 0; q < 2 * K; ++q) d_[i][q] = s.derivs_of[i * 2 * K + q];
+    }
+    t_ = s.t;
+    dt_ = s.dt;
+    time_ = s.time;
+    counters_ = s.counters;
   }
 
   // Integrates up to time t, which must be a multiple of dt_max (or of the

@@ -10,6 +10,9 @@
 
 #include <sys/stat.h>
 
+#include "hdf5_model.h"
+#include "output_file.h"
+
 namespace hermite {
 namespace {
 
@@ -113,6 +116,28 @@ const char* const kParticleFields[8] = {"index", "mass", "x", "y", "z", "vx", "v
 }  // namespace
 
 Model read_model(const std::string& path) {
+  if (fileio::is_hdf5_file(path)) {
+    fileio::ModelData d;
+    try {
+      d = fileio::read_hdf5_model(path);
+    } catch (const fileio::FileError& e) {
+      throw ModelError(e.what());
+    }
+    Model m;
+    m.number = d.number;
+    m.time = d.time;
+    m.mass = std::move(d.mass);
+    const std::size_t n = m.mass.size();
+    m.pos.resize(n);
+    m.vel.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) {
+        m.pos[i][static_cast<std::size_t>(c)] = d.pos[3 * i + static_cast<std::size_t>(c)];
+        m.vel[i][static_cast<std::size_t>(c)] = d.vel[3 * i + static_cast<std::size_t>(c)];
+      }
+    }
+    return m;
+  }
   Reader r(path);
   Model m;
   const long number = r.integer(r.header("snapshot number"), "snapshot number");
@@ -156,10 +181,11 @@ Model read_model(const std::string& path) {
   return m;
 }
 
-void write_model(const std::string& path, const Model& model) {
-  const std::string partial = path + ".partial";
-  std::FILE* f = std::fopen(partial.c_str(), "w");
-  if (f == nullptr) throw ModelError(path + ": cannot create: " + std::strerror(errno));
+namespace {
+
+void write_text(const std::string& path, const Model& model) {
+  fileio::OutputFile out(path);
+  std::FILE* f = out.stream();
   bool ok = std::fprintf(f, "%04d \n%06d \n%.16E \n", model.number, model.size(), model.time) > 0;
   for (int i = 0; ok && i < model.size(); ++i) {
     const auto k = static_cast<std::size_t>(i);
@@ -168,15 +194,34 @@ void write_model(const std::string& path, const Model& model) {
     ok = std::fprintf(f, "%06d   %.16E   % .16E % .16E % .16E   % .16E % .16E % .16E \n", i,
                       model.mass[k], x[0], x[1], x[2], v[0], v[1], v[2]) > 0;
   }
-  const int saved = errno;
-  if (std::fclose(f) != 0 || !ok) {
-    std::remove(partial.c_str());
-    throw ModelError(path + ": write failed: " + std::strerror(ok ? errno : saved));
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+  if (!ok) {
     const int err = errno;
-    std::remove(partial.c_str());
-    throw ModelError(path + ": cannot rename into place: " + std::strerror(err));
+    out.abandon();
+    throw ModelError(path + ": write failed: " + std::strerror(err));
+  }
+  out.commit();
+}
+
+}  // namespace
+
+void write_model(const std::string& path, const Model& model, ModelFormat format,
+                 const ModelTags& tags) {
+  const bool hdf5 =
+      format == ModelFormat::kHdf5 || (format == ModelFormat::kByName && fileio::hdf5_name(path));
+  try {
+    if (!hdf5) return write_text(path, model);
+    fileio::ModelView view;
+    view.n = model.size();
+    view.mass = model.mass.data();
+    view.pos = model.pos.data()->data();
+    view.vel = model.vel.data()->data();
+    view.time = model.time;
+    view.number = model.number;
+    view.order = tags.order;
+    view.eps = tags.eps;
+    fileio::write_hdf5_model(path, view);
+  } catch (const fileio::FileError& e) {
+    throw ModelError(e.what());
   }
 }
 

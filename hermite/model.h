@@ -1,6 +1,7 @@
 // The model file "data.inp": three header lines (a snapshot number, the
 // particle count, the time), then one line per particle with its index,
-// mass, position and velocity.
+// mass, position and velocity; or the same model as an HDF5 file (see
+// fileio/hdf5_model.h).
 #pragma once
 
 #include <cstddef>
@@ -29,17 +30,28 @@ class ModelError : public std::runtime_error {
 // Longest line a model file may hold; a particle line takes about 180.
 inline constexpr std::size_t kMaxModelLine = 4096;
 
-// Reads a model file. Throws ModelError for a file that cannot be opened, a
-// directory or a device, a line longer than kMaxModelLine characters, a
-// malformed or missing header, a particle line with missing, extra or
-// unreadable fields, an index out of sequence, a mass that is not positive,
-// a non-finite number, fewer particle lines than the header announces, or
-// anything but blank lines after the last particle.
+// Reads a model file, text or HDF5 (told apart by the file's first bytes).
+// For HDF5 see fileio::read_hdf5_model; for text it throws ModelError for a
+// file that cannot be opened, a directory or a device, a line longer than
+// kMaxModelLine characters, a malformed or missing header, a particle line
+// with missing, extra or unreadable fields, an index out of sequence, a mass
+// that is not positive, a non-finite number, fewer particle lines than the
+// header announces, or anything but blank lines after the last particle.
 Model read_model(const std::string& path);
 
+enum class ModelFormat { kByName, kText, kHdf5 };  // kByName: HDF5 for .h5 or .hdf5
+
+// Recorded in HDF5 files where order is not 0.
+struct ModelTags {
+  int order = 0;
+  double eps = 0.0;
+};
+
 // Writes a model file in the layout the generator uses, with enough digits
-// that reading it back gives the same doubles. Throws ModelError when the
-// file cannot be written. The file appears complete or not at all.
-void write_model(const std::string& path, const Model& model);
+// that reading it back gives the same doubles (or as HDF5). Throws
+// ModelError when the file cannot be written. The file appears complete or
+// not at all, through fileio::OutputFile.
+void write_model(const std::string& path, const Model& model,
+                 ModelFormat format = ModelFormat::kByName, const ModelTags& tags = {});
 
 }  // namespace hermite

@@ -52,6 +52,13 @@ double step(const std::string& opt, const std::string& text) {
 
 }  // namespace
 
+bool Options::was_given(const std::string& option) const {
+  for (const std::string& g : given) {
+    if (g == option) return true;
+  }
+  return false;
+}
+
 Options parse_options(int argc, const char* const* argv) {
   Options o;
   bool have_input = false, have_dt_max = false;
@@ -66,6 +73,7 @@ Options parse_options(int argc, const char* const* argv) {
       if (have_input) throw UsageError("more than one input file ('" + arg + "')");
       o.input = arg;
       have_input = true;
+      o.have_input = true;
       continue;
     }
     const auto eq = arg.find('=');
@@ -76,6 +84,7 @@ Options parse_options(int argc, const char* const* argv) {
       if (i + 1 >= argc) throw UsageError(arg + " needs a value");
       value = argv[++i];
     }
+    o.given.push_back(arg);
     if (arg == "--t-end") {
       o.t_end = number(arg, value);
     } else if (arg == "--dt-out") {
@@ -99,6 +108,16 @@ Options parse_options(int argc, const char* const* argv) {
       o.snapshots = value;
     } else if (arg == "--radii") {
       o.radii_csv = value;
+    } else if (arg == "--snapshot-format") {
+      if (value != "text" && value != "hdf5") {
+        throw UsageError("--snapshot-format must be 'text' or 'hdf5', found '" + value + "'");
+      }
+      o.snapshot_format = value;
+    } else if (arg == "--checkpoint") {
+      o.checkpoint = value;
+    } else if (arg == "--restart") {
+      if (value.empty()) throw UsageError("--restart needs a checkpoint file");
+      o.restart = value;
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -133,6 +152,12 @@ std::string usage(const std::string& program, int order) {
          "  --snapshots P    write a model file P0001.inp, P0002.inp, ... at every output\n"
          "  --radii FILE     radii about the centre of mass holding 1, 10, 25, 50, 75 and 90%\n"
          "                   of the mass, as CSV at every output\n"
+         "  --snapshot-format F  text (default) or hdf5 (P0001.h5, ...; also for a prefix\n"
+         "                   ending in .h5)\n"
+         "  --checkpoint FILE  the whole state at every output and when stopped by SIGTERM,\n"
+         "                   SIGINT or SIGUSR1, to continue the run exactly\n"
+         "  --restart FILE   continue from a checkpoint; only --t-end, the output names and\n"
+         "                   --progress may differ from the checkpointed run\n"
          "  -h, --help       this text\n";
 }
 

@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace hermite {
 
@@ -19,7 +20,13 @@ struct Options {
   std::string energy_csv = "energy.csv";  // empty: none
   std::string snapshots;                  // prefix of the snapshot files; empty: none
   std::string radii_csv;                  // Lagrangian radii history; empty: none
+  std::string snapshot_format;            // "text", "hdf5"; empty: by the prefix (.h5: hdf5)
+  std::string checkpoint;                 // checkpoint file; empty: none
+  std::string restart;                    // checkpoint to continue from; empty: a new run
+  bool have_input = false;                // a model file was named
+  std::vector<std::string> given;         // the options named on the command line
   bool help = false;
+  bool was_given(const std::string& option) const;
 };
 
 class UsageError : public std::runtime_error {

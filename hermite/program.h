@@ -1,26 +1,70 @@
-// The integrator program of one order: options, model file, the run with
-// its progress lines, energy history and snapshots, and the summary.
+// The integrator program of one order: options, model file or checkpoint,
+// the run with its progress lines, energy history, snapshots and
+// checkpoints, a stop on a scheduler's signal, and the summary.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 
+#include "checkpoint.h"
 #include "comm.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
 #include "options.h"
+#include "output_checks.h"
+#include "output_file.h"
 #include "radii.h"
 #include "report.h"
+#include "restart.h"
 #include "softening.h"
+#include "stop_signal.h"
 
 namespace hermite {
+
+// Called after every block step: whether a stop signal reached any rank,
+// its number then, the same on every rank. Several ranks vote without
+// waiting (a blocking vote would add a round trip to every block step):
+// the outcome of the vote after step s is known after step s + 1, where
+// all ranks stop together.
+inline int agreed_stop_signal(Comm& comm) {
+  if (comm.size() == 1) return stop_signal();
+  return comm.vote_max(stop_signal());
+}
+
+// A standard stream closed at the start would hand its descriptor to the
+// first file opened, which would then receive the progress lines. Returns
+// false where standard output was closed; the descriptors are taken by
+// /dev/null either way.
+inline bool keep_standard_streams() {
+  bool out_open = true;
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    if (fd == 1) out_open = false;
+    const int nul = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (nul >= 0 && nul != fd) {
+      ::dup2(nul, fd);
+      ::close(nul);
+    }
+  }
+  return out_open;
+}
 
 template <class Lib>
 int program_main(int argc, char** argv) {
   constexpr int K = Lib::kDerivs;
+  const bool stdout_open = keep_standard_streams();
+  // Before MPI starts, which takes a while: a signal from then on stops the
+  // run after its first block step.
+  catch_stop_signals();
   Comm comm(&argc, &argv);
   const std::string name = "hermite" + std::to_string(Lib::kOrder);
   Options opt;
@@ -34,12 +78,45 @@ int program_main(int argc, char** argv) {
     if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
     return 0;
   }
+  if (!stdout_open) {
+    if (comm.root()) std::fprintf(stderr, "%s: the standard output is closed\n", name.c_str());
+    return 1;
+  }
 
+  int status = 0;
   try {
-    Model model = load_model(opt.input, comm);
+    // A new run starts from its model file, a continued one from its
+    // checkpoint, which also fixes the options that shape the run.
+    std::unique_ptr<Checkpoint> ck;
+    Model model;
+    if (!opt.restart.empty()) {
+      ck = std::make_unique<Checkpoint>(load_checkpoint(opt.restart, comm, Lib::kOrder));
+      try {
+        opt = restart_options(opt, *ck);
+      } catch (const UsageError& e) {
+        if (comm.root()) std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+        return 2;
+      }
+      model = checkpoint_model(*ck);
+      if (!(opt.t_end > model.time + ck->state.time)) {
+        throw UsageError("the checkpoint is at t = " + format_number(model.time + ck->state.time) +
+                         ", not before the end time " + format_number(opt.t_end) +
+                         ": give a later --t-end");
+      }
+    } else {
+      model = load_model(opt.input, comm);
+    }
     check_end_time(opt, model.time);
     const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
     if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
+    const long long first_output = ck ? ck->next_output : 1;
+    const long long outputs =
+        static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
+    on_root(comm, [&] {
+      check_outputs(opt, ck ? opt.restart : opt.input, model.number + first_output,
+                    model.number + outputs);
+    });
+
     Lib::bind(comm.rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
@@ -57,19 +134,63 @@ int program_main(int argc, char** argv) {
     info.ranks = comm.size();
     info.options = opt;
     info.t0 = model.time;
-    Report report(info, comm);
-    RadiiReport radii(opt.radii_csv, comm);
+    // A continued history keeps its rows up to the checkpoint; under a new
+    // name it starts afresh.
+    Report report(info, comm, ck ? &ck->report : nullptr, !ck || ck->energy_csv != opt.energy_csv);
+    RadiiReport radii(opt.radii_csv, comm,
+                      ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
     report.header();
 
-    const double clock0 = wtime();
+    const double clock0 = wtime() - (ck ? ck->wall : 0.0);
     auto wall = [&] { return wtime() - clock0; };
-    integ.start();
-    const Energy e0 = integ.energy();
-    report.output(model.time, e0, integ.counters(), wall());
-    radii.output(model.time, model.mass, integ.positions());
+    if (ck) {
+      integ.import_state(ck->state);
+      if (comm.root()) {
+        std::printf("%s: continued from %s at t = %s\n", name.c_str(), opt.restart.c_str(),
+                    format_number(model.time + integ.time()).c_str());
+        std::fflush(stdout);
+      }
+    } else {
+      integ.start();
+      const Energy e0 = integ.energy();
+      report.output(model.time, e0, integ.counters(), wall());
+      radii.output(model.time, model.mass, integ.positions());
+    }
+    ck.reset();
+
+    // The checkpoint of the run as it stands, heading for output k.
+    auto save = [&](long long k) {
+      if (opt.checkpoint.empty()) return;
+      on_root(comm, [&] {
+        Checkpoint c;
+        c.order = Lib::kOrder;
+        c.eps = opt.eps;
+        c.eta = opt.eta;
+        c.dt_max = opt.dt_max;
+        c.shared_dt = opt.shared_dt;
+        c.dt_out = opt.dt_out;
+        c.energy_limit = opt.energy_limit;
+        c.t_end = opt.t_end;
+        c.input = opt.input;
+        c.energy_csv = opt.energy_csv;
+        c.snapshots = opt.snapshots;
+        c.snapshot_format = opt.snapshot_format;
+        c.radii_csv = opt.radii_csv;
+        c.t0 = model.time;
+        c.number0 = model.number;
+        c.next_output = k;
+        c.radii_bytes = radii.bytes();
+        c.wall = wall();
+        c.report = report.state();
+        c.mass = model.mass;
+        c.state = integ.export_state();
+        fileio::write_file(opt.checkpoint, encode_checkpoint(c));
+      });
+    };
 
     Model snap = model;
-    for (long k = 1;; ++k) {
+    int stopped = 0;
+    for (long long k = first_output;; ++k) {
       const double tau = static_cast<double>(k) * opt.dt_out;
       // Step by step, so that a run whose steps stall still shows signs of
       // life. Only rank 0 prints and the clock decides nothing else, so
@@ -77,11 +198,33 @@ int program_main(int argc, char** argv) {
       double shown = wall();
       while (integ.time() < tau) {
         integ.step();
+        stopped = agreed_stop_signal(comm);
+        if (stopped != 0) break;
         if (opt.progress > 0.0 && wall() - shown >= opt.progress) {
           shown = wall();
           report.progress(model.time + integ.time(), integ.smallest_step(), integ.counters(),
                           shown);
         }
+      }
+      if (stopped != 0) {
+        save(k);
+        if (comm.root()) {
+          const std::string where = "at t = " + format_number(model.time + integ.time()) +
+                                    " after block step " +
+                                    std::to_string(integ.counters().block_steps);
+          if (opt.checkpoint.empty()) {
+            std::fprintf(stderr,
+                         "%s: stopped by %s %s; no --checkpoint was given, so the run "
+                         "cannot be continued\n",
+                         name.c_str(), signal_name(stopped), where.c_str());
+          } else {
+            std::fprintf(stderr, "%s: stopped by %s %s; continue with: %s --restart %s\n",
+                         name.c_str(), signal_name(stopped), where.c_str(), name.c_str(),
+                         opt.checkpoint.c_str());
+          }
+        }
+        status = 128 + stopped;
+        break;
       }
       const Energy e = integ.energy();
       // Every rank holds the whole system; a disagreement would mean that
@@ -94,23 +237,29 @@ int program_main(int argc, char** argv) {
       radii.output(model.time + tau, model.mass, integ.positions());
       report.check_energy_limit();
       if (!opt.snapshots.empty()) {
-        snap.number = model.number + static_cast<int>(k);
+        snap.number = static_cast<int>(model.number + k);  // bounded by check_outputs
         snap.time = model.time + tau;
         snap.pos = integ.positions();
         snap.vel = integ.velocities();
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, "%04d.inp", snap.number);
-        const std::string path = opt.snapshots + suffix;
-        on_root(comm, [&] { write_model(path, snap); });
+        const std::string path = snapshot_name(opt, snap.number);
+        const ModelFormat format = hdf5_snapshots(opt) ? ModelFormat::kHdf5 : ModelFormat::kText;
+        on_root(comm, [&] { write_model(path, snap, format, ModelTags{Lib::kOrder, opt.eps}); });
       }
+      save(k + 1);
       if (model.time + tau >= opt.t_end) break;
     }
-    report.summary();
+    if (status == 0) report.summary();
   } catch (const std::exception& e) {
     if (comm.root()) std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
-    return 1;
+    status = 1;
   }
-  return 0;
+  // A full disk or a closed pipe must not pass for a finished run.
+  if (comm.root() && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    std::fprintf(stderr, "%s: cannot write the standard output: %s\n", name.c_str(),
+                 std::strerror(errno));
+    if (status == 0) status = 1;
+  }
+  return status;
 }
 
 }  // namespace hermite

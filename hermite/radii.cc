@@ -7,6 +7,7 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "history_file.h"
 #include "report.h"
 
 namespace hermite {
@@ -53,7 +54,11 @@ RadiiFile::RadiiFile(const std::string& path) : path_(path) {
   for (double f : radii_fractions())
     std::fprintf(file_, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
   std::fputs("\n", file_);
+  bytes_ = std::ftell(file_);
 }
+
+RadiiFile::RadiiFile(const std::string& path, long long bytes)
+    : path_(path), file_(reopen_history(path, bytes)), bytes_(bytes) {}
 
 RadiiFile::~RadiiFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -66,11 +71,16 @@ void RadiiFile::write(double t, const std::vector<double>& radii) {
   if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
     throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
   }
+  bytes_ = std::ftell(file_);
 }
 
-RadiiReport::RadiiReport(const std::string& path, const Comm& comm)
+RadiiReport::RadiiReport(const std::string& path, const Comm& comm, long long resume_bytes)
     : comm_(comm), enabled_(!path.empty()) {
-  if (enabled_) on_root(comm_, [&] { file_ = std::make_unique<RadiiFile>(path); });
+  if (!enabled_) return;
+  on_root(comm_, [&] {
+    file_ = resume_bytes >= 0 ? std::make_unique<RadiiFile>(path, resume_bytes)
+                              : std::make_unique<RadiiFile>(path);
+  });
 }
 
 void RadiiReport::output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos) {

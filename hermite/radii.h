@@ -30,23 +30,31 @@ std::vector<double> lagrangian_radii(const std::vector<double>& mass, const std:
 class RadiiFile {
  public:
   explicit RadiiFile(const std::string& path);
+  // Continues a history cut back to `bytes` (see reopen_history).
+  RadiiFile(const std::string& path, long long bytes);
   ~RadiiFile();
   RadiiFile(const RadiiFile&) = delete;
   RadiiFile& operator=(const RadiiFile&) = delete;
 
   void write(double t, const std::vector<double>& radii);
+  long long bytes() const { return bytes_; }  // written so far
 
  private:
   std::string path_;
   std::FILE* file_ = nullptr;
+  long long bytes_ = 0;
 };
 
 // The radii history of a run: every rank computes, rank 0 writes, and a
 // write failure reaches every rank. An empty path writes nothing.
 class RadiiReport {
  public:
-  RadiiReport(const std::string& path, const Comm& comm);
+  // resume_bytes >= 0: continues the history of a checkpointed run (same
+  // file), cut back to that length.
+  RadiiReport(const std::string& path, const Comm& comm, long long resume_bytes = -1);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos);
+  // The history's length on rank 0 (0 elsewhere and without a file).
+  long long bytes() const { return file_ ? file_->bytes() : 0; }
 
  private:
   const Comm& comm_;

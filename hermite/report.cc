@@ -1,5 +1,7 @@
 #include "report.h"
 
+#include "history_file.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -44,10 +46,25 @@ bool beyond_limit(const EnergyError& error, const Energy& e0, double limit) {
   return !(std::fabs(error.value) <= bound);
 }
 
-Report::Report(const RunInfo& info, const Comm& comm) : info_(info), comm_(comm) {
+Report::Report(const RunInfo& info, const Comm& comm, const ReportState* resume, bool new_file)
+    : info_(info), comm_(comm) {
+  if (resume != nullptr) {
+    have_e0_ = resume->have_e0;
+    e0_ = resume->e0;
+    last_error_ = resume->last_error;
+    max_error_ = resume->max_error;
+    last_t_ = resume->last_t;
+    last_ = resume->last;
+    last_wall_ = resume->last_wall;
+  }
   const std::string& path = info_.options.energy_csv;
   if (path.empty()) return;
   on_root(comm_, [&] {
+    if (resume != nullptr && !new_file) {
+      csv_ = reopen_history(path, resume->energy_bytes);
+      energy_bytes_ = resume->energy_bytes;
+      return;
+    }
     csv_ = std::fopen(path.c_str(), "w");
     if (csv_ == nullptr)
       throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
@@ -55,7 +72,21 @@ Report::Report(const RunInfo& info, const Comm& comm) : info_(info), comm_(comm)
         "time,kinetic,potential,total,rel_error,particle_steps,block_steps,interactions,"
         "wall_seconds,abs_error\n",
         csv_);
+    energy_bytes_ = std::ftell(csv_);
   });
+}
+
+ReportState Report::state() const {
+  ReportState s;
+  s.have_e0 = have_e0_;
+  s.e0 = e0_;
+  s.last_error = last_error_;
+  s.max_error = max_error_;
+  s.last_t = last_t_;
+  s.last_wall = last_wall_;
+  s.last = last_;
+  s.energy_bytes = energy_bytes_;
+  return s;
 }
 
 Report::~Report() {
@@ -102,6 +133,7 @@ void Report::output(double t, const Energy& e, const Counters& c, double wall) {
       throw std::runtime_error(info_.options.energy_csv +
                                ": write failed: " + std::strerror(errno));
     }
+    energy_bytes_ = std::ftell(csv_);
   });
 }
 

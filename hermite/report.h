@@ -50,6 +50,18 @@ EnergyError energy_error(const Energy& e, const Energy& e0);
 // |dE| > limit (K0 + |W0|). A limit of 0 is none.
 bool beyond_limit(const EnergyError& error, const Energy& e0, double limit);
 
+// What the report carries from one output to the next, for a checkpoint:
+// the reference energy, the errors so far, the last output's counters and
+// wall time, and the length of the energy history written.
+struct ReportState {
+  bool have_e0 = false;
+  Energy e0;
+  EnergyError last_error;
+  double max_error = 0.0, last_t = 0.0, last_wall = 0.0;
+  Counters last;
+  long long energy_bytes = 0;  // bytes of the energy history file so far
+};
+
 struct RunInfo {
   std::string program;
   int order = 4;
@@ -61,7 +73,13 @@ struct RunInfo {
 
 class Report {
  public:
-  Report(const RunInfo& info, const Comm& comm);
+  // With `resume`, continues the report of a checkpointed run: the energy
+  // history (same name) is cut back to the checkpoint's length and appended
+  // to, or started afresh under a new name (`new_file`). Throws
+  // std::runtime_error where the history is shorter than the checkpoint
+  // says: rows would be lost.
+  Report(const RunInfo& info, const Comm& comm, const ReportState* resume = nullptr,
+         bool new_file = true);
   ~Report();
   Report(const Report&) = delete;
   Report& operator=(const Report&) = delete;
@@ -77,6 +95,7 @@ class Report {
   // limit of the options.
   void check_energy_limit() const;
   void summary() const;
+  ReportState state() const;
 
  private:
   RunInfo info_;
@@ -88,6 +107,7 @@ class Report {
   double max_error_ = 0.0, last_t_ = 0.0;
   Counters last_{};
   double last_wall_ = 0.0;
+  long long energy_bytes_ = 0;
 };
 
 }  // namespace hermite

@@ -1,12 +1,14 @@
 // plummer_gen [N NP] | [-n COUNT] [-s SEED] [-o FILE] [-q]: writes an N-body
 // initial model of equal-mass particles from a Plummer sphere to a text file
-// (default "data.inp") and prints its kinetic energy against the expected 1/4.
+// (default "data.inp"; HDF5 for a name ending in .h5 or .hdf5) and prints its kinetic energy
+// against the expected 1/4.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "command_line.h"
+#include "hdf5_model.h"
 #include "plummer.h"
 
 namespace {
@@ -52,13 +54,23 @@ int main(int argc, char* argv[]) {
   plummer::build_model(n, request.seed, particles, request.quiet ? nullptr : stdout);
 
   double ek = 0.0;
-  const bool written = plummer::write_model(file.stream(), n, particles, &ek);
-  if (!written) error = file.abandon(errno);
+  bool written = false;
+  if (fileio::hdf5_name(request.output)) {
+    written = plummer::write_model_hdf5(file.stream(), request.output, n, particles, &ek, &error);
+    if (!written) file.abandon(0);
+  } else {
+    written = plummer::write_model(file.stream(), n, particles, &ek);
+    if (!written) error = file.abandon(errno);
+  }
   if (!request.quiet) std::fputs("\n", stdout);  // ends the line of dots
   if (!written || !file.commit(&error)) {
     std::fflush(stdout);
     return fail(error);
   }
   std::fputs(plummer::summary_line(n, ek).c_str(), stdout);
+  // A full disk or a closed standard output must not pass for success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    return fail(std::string("cannot write the standard output: ") + std::strerror(errno));
+  }
   return 0;
 }

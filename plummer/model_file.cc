@@ -1,10 +1,8 @@
 // The text model file and its safe replacement on disk.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
+#include "hdf5_model.h"
 #include "plummer.h"
 
 namespace plummer {
@@ -28,6 +26,32 @@ bool write_model(std::FILE* out, std::int64_t n, const Particles& p, double* ek)
   return true;
 }
 
+bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, const Particles& p,
+                      double* ek, std::string* error) {
+  const double* m = p.m();
+  const Vec3* v = p.v();
+  // The same sum, in the same order, as the text writer's.
+  for (std::int64_t i = 0; i < n; ++i) {
+    *ek += 0.5 * m[i] * (v[i][0] * v[i][0] + v[i][1] * v[i][1] + v[i][2] * v[i][2]);
+  }
+  fileio::ModelView view;
+  view.n = n;
+  view.mass = m;
+  view.pos = &p.x()[0][0];
+  view.vel = &v[0][0];
+  try {
+    const std::vector<char> image = fileio::hdf5_image(path, view);
+    if (std::fwrite(image.data(), 1, image.size(), out) != image.size()) {
+      *error = "cannot write '" + path + "': " + std::strerror(errno);
+      return false;
+    }
+  } catch (const fileio::FileError& e) {
+    *error = e.what();
+    return false;
+  }
+  return true;
+}
+
 std::string summary_line(std::int64_t n, double ek) {
   char line[160];
   std::snprintf(line, sizeof line, "N = %lld   EK = % .6E  EK_teor = % .6E  DE/EK = % .6E \n",
@@ -36,56 +60,31 @@ std::string summary_line(std::int64_t n, double ek) {
   return line;
 }
 
-AtomicFile::~AtomicFile() {
-  if (stream_ != nullptr) abandon(0);
-}
+AtomicFile::~AtomicFile() = default;
 
 bool AtomicFile::open(const std::string& path, std::string* error) {
   path_ = path;
-  // A name of our own next to the target, so the final rename stays within
-  // one file system; created with the usual 0666 less umask.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path_ = path + "." + std::to_string(::getpid()) + "." + std::to_string(attempt) + ".tmp";
-    const int fd = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno == EEXIST) continue;
-    if (fd >= 0) {
-      stream_ = ::fdopen(fd, "w");
-      if (stream_ != nullptr) return true;
-      const int cause = errno;
-      ::close(fd);
-      ::unlink(temp_path_.c_str());
-      errno = cause;
-    }
-    break;
+  try {
+    file_ = std::make_unique<fileio::OutputFile>(path);
+  } catch (const fileio::FileError& e) {
+    *error = e.what();
+    return false;
   }
-  *error = "cannot create '" + path + "': " + std::strerror(errno);
-  return false;
+  return true;
 }
 
 bool AtomicFile::commit(std::string* error) {
-  // Every step reports its own failure: a full disk may surface only when the
-  // buffer is flushed or the data is synced, not at the formatted write.
-  if (std::fflush(stream_) != 0 || ::fsync(::fileno(stream_)) != 0) {
-    *error = abandon(errno);
-    return false;
-  }
-  std::FILE* stream = stream_;
-  stream_ = nullptr;
-  if (std::fclose(stream) != 0 || std::rename(temp_path_.c_str(), path_.c_str()) != 0) {
-    const int cause = errno;
-    ::unlink(temp_path_.c_str());
-    *error = "cannot write '" + path_ + "': " + std::strerror(cause);
+  try {
+    file_->commit();
+  } catch (const fileio::FileError& e) {
+    *error = e.what();
     return false;
   }
   return true;
 }
 
 std::string AtomicFile::abandon(int cause) {
-  if (stream_ != nullptr) {
-    std::fclose(stream_);
-    stream_ = nullptr;
-  }
-  ::unlink(temp_path_.c_str());
+  if (file_) file_->abandon();
   return "cannot write '" + path_ + "': " + std::strerror(cause);
 }
 

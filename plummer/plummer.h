@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "output_file.h"
+
 namespace plummer {
 
 // Largest model the program builds: 4096 units of 1024 particles.
@@ -62,9 +64,16 @@ bool write_model(std::FILE* out, std::int64_t n, const Particles& p, double* ek)
 // "N = ... EK = ..." line with its newline.
 std::string summary_line(std::int64_t n, double ek);
 
-// Output file written under a temporary name in the same directory and
-// renamed into place only once every byte has reached the disk, so that a
-// failed run never leaves a partial model under the final name.
+// The model as an HDF5 file (datasets mass, position, velocity, id) into
+// `out`, summing the kinetic energy into *ek as write_model does; false
+// with *error set on failure. `path` names the file in messages.
+bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, const Particles& p,
+                      double* ek, std::string* error);
+
+// Output file written as fileio::OutputFile does: a regular file is
+// replaced only once every byte has reached the disk, so that a failed run
+// never leaves a partial model under the final name; a FIFO or a device is
+// written in place.
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -73,14 +82,14 @@ class AtomicFile {
   ~AtomicFile();  // removes the temporary file unless committed
 
   bool open(const std::string& path, std::string* error);
-  std::FILE* stream() const { return stream_; }
+  std::FILE* stream() const { return file_->stream(); }
   bool commit(std::string* error);
   // Discards the temporary file; `cause` is the errno of the failure.
   std::string abandon(int cause);
 
  private:
-  std::string path_, temp_path_;
-  std::FILE* stream_ = nullptr;
+  std::string path_;
+  std::unique_ptr<fileio::OutputFile> file_;
 };
 
 }  // namespace plummer

@@ -10,6 +10,7 @@
 #include "model.h"
 #include "run_program.h"
 #include "small_model.h"
+#include "stop_and_continue.h"
 
 namespace hermite_test {
 namespace {
@@ -63,6 +64,47 @@ TEST_F(Mpi, TwoRanksFollowOneOnBlockSteps) {
   const hermite::Model a = hermite::read_model((dir_ / "one0002.inp").string());
   const hermite::Model b = hermite::read_model((dir_ / "two0002.inp").string());
   EXPECT_LT(max_difference(a.pos, b.pos), 1e-6);
+}
+
+int run_in(const fs::path& dir, const std::string& command) {
+  return finish(start(dir, command, "setup"));
+}
+
+std::string launcher(int ranks) {
+  return std::string("env OMP_NUM_THREADS=1 '") + MPIEXEC_PATH +
+         "' --oversubscribe --allow-run-as-root -np " + std::to_string(ranks) + " ";
+}
+
+// Stopped by SIGUSR1, which the launcher passes on to every rank (a batch
+// system signals every process itself), and continued on two ranks: the
+// same bytes as a run never stopped.
+void stop_and_continue_on_two(const fs::path& dir, const char* program) {
+  if (*program == '\0') GTEST_SKIP();
+  ASSERT_EQ(run_in(dir, quoted(PLUMMER_GEN_PATH) + " -q -n 128 -o m.inp"), 0);
+  stop_and_continue(dir, program, launcher(2), 0, SIGUSR1);
+}
+
+TEST_F(Mpi, StoppedAndContinuedOnTwoRanksWritesTheSameBytes4) {
+  stop_and_continue_on_two(dir_, HERMITE4_PATH);
+}
+
+TEST_F(Mpi, StoppedAndContinuedOnTwoRanksWritesTheSameBytes8) {
+  stop_and_continue_on_two(dir_, HERMITE8_PATH);
+}
+
+// Stopped on one rank and continued on two: the run goes on correctly,
+// within the rounding that separates any two rank counts.
+TEST_F(Mpi, StoppedOnOneRankContinuesOnTwo) {
+  ASSERT_EQ(run(quoted(PLUMMER_GEN_PATH) + " -q -n 128 -o m.inp").status, 0);
+  stop_and_continue(dir_, HERMITE4_PATH, launcher(1), 2, SIGUSR1);
+  const auto a = read_csv(dir_ / "a.csv");
+  const auto b = read_csv(dir_ / "b.csv");
+  ASSERT_EQ(a.size(), b.size());
+  EXPECT_EQ(a.front()[kTotal], b.front()[kTotal]);
+  EXPECT_NEAR(a.back()[kRelError], b.back()[kRelError], 1e-8);
+  const hermite::Model x = hermite::read_model((dir_ / "a0012.inp").string());
+  const hermite::Model y = hermite::read_model((dir_ / "b0012.inp").string());
+  EXPECT_LT(max_difference(x.pos, y.pos), 1e-5);
 }
 
 }  // namespace

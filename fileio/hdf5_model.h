@@ -1,0 +1,52 @@
+// Models and snapshots as HDF5 files: datasets mass (N), position (N x 3),
+// velocity (N x 3) and id (N, 0 .. N-1), and attributes time, N, G (= 1),
+// units, number (the snapshot or output number) and, where an integrator
+// wrote the file, order and eps. Written through OutputFile, so a file
+// appears complete or not at all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fileio {
+
+// What is written: n particles, positions and velocities as x y z per
+// particle. order and eps are left out where order is 0.
+struct ModelView {
+  std::int64_t n = 0;
+  const double* mass = nullptr;
+  const double* pos = nullptr;
+  const double* vel = nullptr;
+  double time = 0.0;
+  int number = 0;
+  int order = 0;
+  double eps = 0.0;
+};
+
+struct ModelData {
+  double time = 0.0;
+  int number = 0;
+  std::vector<double> mass, pos, vel;  // pos and vel: 3 per particle
+};
+
+// The bytes of the HDF5 file of MODEL, built in memory; PATH names the
+// file in messages. Throws FileError.
+std::vector<char> hdf5_image(const std::string& path, const ModelView& model);
+
+// Throws FileError.
+void write_hdf5_model(const std::string& path, const ModelView& model);
+
+// Throws FileError for a file that is not HDF5, lacks a dataset or an
+// attribute, has datasets of mismatched or wrong shapes, ids out of
+// sequence, masses that are not positive or values that are not finite.
+ModelData read_hdf5_model(const std::string& path);
+
+// Whether the file begins with the HDF5 signature (false where it cannot
+// be read).
+bool is_hdf5_file(const std::string& path);
+
+// Whether the name asks for HDF5: it ends in .h5 or .hdf5.
+bool hdf5_name(const std::string& path);
+
+}  // namespace fileio

@@ -1,0 +1,61 @@
+// Checkpoints: everything a run needs to continue as if it had never
+// stopped, in one binary file with a version and a checksum.
+//
+// Layout (native little-endian doubles and integers; the byte-order mark
+// refuses a file of the other order):
+//   8 bytes   "NBFCKPT\n"
+//   u32       format version (kCheckpointVersion)
+//   u32       byte-order mark 0x01020304
+//   u64       length of the whole file in bytes, checksum included
+//   payload   the fields of Checkpoint in the order of encode_checkpoint:
+//             i32 and i64 integers, f64 numbers, strings as u64 length and
+//             bytes, arrays as u64 count and elements
+//   u64       FNV-1a (64 bit) of every byte before it
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "report.h"
+#include "state.h"
+
+namespace hermite {
+
+inline constexpr unsigned kCheckpointVersion = 1;
+
+// A refused checkpoint: damaged, truncated, of another version or order.
+class CheckpointError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Checkpoint {
+  int order = 0;
+  // The options that shape the run.
+  double eps = 0.0, eta = 0.0, dt_max = 0.0, shared_dt = 0.0, dt_out = 0.0;
+  double energy_limit = 0.0, t_end = 0.0;
+  // The names of the run's files when the checkpoint was written.
+  std::string input, energy_csv, snapshots, snapshot_format, radii_csv;
+  // The model the run started from: its time and snapshot number.
+  double t0 = 0.0;
+  int number0 = 0;
+  long long next_output = 1;  // the output the run was heading for
+  long long radii_bytes = 0;  // length of the radii history
+  double wall = 0.0;          // wall seconds of the run so far
+  ReportState report;         // energy reference, errors, energy history length
+  std::vector<double> mass;
+  IntegratorState state;
+};
+
+std::string encode_checkpoint(const Checkpoint& c);
+// Throws CheckpointError naming `name` (the file) for every fault of the
+// layout: wrong magic, version or byte order, a length or checksum that
+// does not match, fields that run past the end or leave bytes over, or
+// arrays whose sizes disagree.
+Checkpoint decode_checkpoint(const std::string& bytes, const std::string& name);
+
+// Reads a whole file; throws CheckpointError where it cannot.
+std::string read_file_bytes(const std::string& path);
+
+}  // namespace hermite

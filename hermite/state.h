@@ -1,0 +1,30 @@
+// The integrator's full state as a plain record: what a checkpoint holds so
+// that a run continues as if it had never stopped.
+#pragma once
+
+#include <vector>
+
+#include "scheme.h"
+
+namespace hermite {
+
+struct Counters {
+  long long particle_steps = 0;  // corrector applications
+  long long block_steps = 0;     // force calls of the integration proper
+  double interactions = 0.0;     // pairs evaluated, all ranks, start-up included
+};
+
+// For n particles of an integrator with K force derivatives: positions,
+// velocities, the 2K derivatives of the acceleration (derivs[i * 2K + q]),
+// each particle's own time and step; the time of the last block step, and
+// the counters. Times are counted from the model's time.
+struct IntegratorState {
+  int derivs = 0;  // K
+  std::vector<Vec3> x, v, derivs_of;
+  std::vector<double> t, dt;
+  double time = 0.0;
+  Counters counters;
+  int size() const { return static_cast<int>(x.size()); }
+};
+
+}  // namespace hermite

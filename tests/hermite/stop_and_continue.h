@@ -1,0 +1,70 @@
+// The kill-and-restart check shared by the single-process and MPI tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+
+#include "background_run.h"
+#include "run_program.h"
+
+namespace hermite_test {
+
+inline const char kArgs[] = " m.inp --t-end 0.75 --dt-out 0.0625 --progress 0";
+
+inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
+
+// One uninterrupted run, then one stopped by `sig` at a random moment
+// after its second output and continued: same final snapshot, same energy
+// rows (less the wall clock), same final line. ranks_after > 0: continued
+// on that many ranks, compared by the caller.
+inline void stop_and_continue(const fs::path& dir, const std::string& prog,
+                              const std::string& launcher, int ranks_after, int sig = SIGTERM) {
+  const std::string run = launcher + quoted(prog) + kArgs;
+  const pid_t a = start(dir, run + " --energy a.csv --snapshots a --checkpoint a.ck", "a");
+  // The moment of the stop is drawn from the first half of the time the
+  // uninterrupted run takes from its second output to its last.
+  ASSERT_TRUE(wait_for_lines(a, dir / "a.csv", 3)) << slurp(dir / "a.err");
+  const auto begin = std::chrono::steady_clock::now();
+  wait_for_lines(a, dir / "a.csv", 14);  // the last of 12 outputs
+  const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - begin);
+  ASSERT_EQ(finish(a), 0) << slurp(dir / "a.err");
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("pause seed " + std::to_string(seed) + ", " + prog);
+  const pid_t b = start(dir, run + " --energy b.csv --snapshots b --checkpoint b.ck", "b");
+  ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");
+  random_pause(seed, static_cast<int>(rest.count() / 2));
+  ::kill(b, sig);
+  const int stopped = finish(b);
+  const std::string err = slurp(dir / "b.err");
+  if (launcher.empty()) {
+    EXPECT_EQ(stopped, 128 + sig) << err;
+  }
+  EXPECT_NE(
+      err.find(std::string("stopped by ") + (sig == SIGTERM ? "SIGTERM" : "SIGUSR1") + " at t = "),
+      std::string::npos)
+      << err;
+  EXPECT_NE(err.find("--restart b.ck"), std::string::npos) << err;
+  std::string again = launcher;
+  if (ranks_after > 0) {
+    const auto np = again.find("-np ");
+    if (np != std::string::npos) again.replace(np + 4, 1, std::to_string(ranks_after));
+  }
+  const pid_t c = start(dir, again + quoted(prog) + " --restart b.ck", "c");
+  ASSERT_EQ(finish(c), 0) << slurp(dir / "c.err");
+  for (const fs::path& p : fs::directory_iterator(dir)) {
+    EXPECT_EQ(p.filename().string().find(".tmp"), std::string::npos) << p;
+    EXPECT_EQ(p.filename().string().find(".partial"), std::string::npos) << p;
+  }
+  if (ranks_after > 0) return;  // another rank count: compared by the caller
+  EXPECT_EQ(slurp(dir / "a0012.inp"), slurp(dir / "b0012.inp"));
+  EXPECT_EQ(without_wall(slurp(dir / "a.csv")), without_wall(slurp(dir / "b.csv")));
+  const std::string done = final_line(slurp(dir / "a.out"));
+  EXPECT_FALSE(done.empty());
+  EXPECT_EQ(done, final_line(slurp(dir / "c.out")));
+}
+
+}  // namespace hermite_test
