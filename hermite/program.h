@@ -37,7 +37,7 @@ int program_main(int argc, char** argv) {
   try {
     Model model = load_model(opt.input, comm);
     check_end_time(opt, model.time);
-    Lib::bind(comm.rank());
+    Lib::bind(comm.local_rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
     LibraryBackend<Lib> backend(model.mass, js, je, opt.eps);
