@@ -1,5 +1,7 @@
 // The integrator as a user runs it: hermite_core's block time steps over
-// the force library, on Plummer models of 1,024, 4,096 and 16,384 particles.
+// the force library, on Plummer models of 1,024, 4,096 and 16,384 particles,
+// and on a post-collapse stand-in: 1,024 particles with a hard binary at the
+// centre, whose block steps hold a few particles each.
 // The start-up (forces at t = 0, first steps) is done once, outside the
 // timing; every timed iteration then runs the same fixed span of block
 // steps from a copy of that state, so that iterations are alike.
@@ -9,12 +11,21 @@
 //                       step times all particles)
 //   pct_full_pass       interactions_per_s over the library's full pass
 //   block_steps, mean_ni  the span and its mean i-particles per force call
-//   pct_predict, pct_fill, pct_j_input, pct_copies, pct_kernels, pct_correct
+//   pct_schedule, pct_predict, pct_fill, pct_j_input, pct_copies,
+//   pct_kernels, pct_correct
 //                       shares of the span's wall time (see Phases)
+//   us_per_step         wall time per block step
+//   cpu_us_per_step     the process's CPU time per block step (the least
+//                       of the spans; with one thread the figure that other
+//                       processes on the machine disturb least)
 #include "end_to_end.h"
 
+#include <time.h>
+
 #include <chrono>
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "integrator.h"
@@ -36,18 +47,27 @@ namespace nbbench {
 namespace {
 
 // Wall-clock seconds of a block step's parts, summed over the timed span.
+// An integrator that marks its phases (StepPhase) has its scheduling told
+// apart from its prediction; with one that does not, both count as predict.
 struct Phases {
-  double predict = 0;  // step start to the backend's force call: step
-                       // selection and prediction
-  double fill = 0;     // the backend's record fill and result unpacking
-  double j_input = 0;  // calc_force up to its j-stamp
-  double copies = 0;   // the i-copies and result copies the library times
-  double kernels = 0;  // the rest of calc_force: kernels and reduction
-  double correct = 0;  // backend's return to step end: rank sum, checks,
-                       // corrector, interpolation, next step
-  double at_enter = 0, at_leave = 0;
+  double schedule = 0;  // step start to the active set: next block time and
+                        // its particles
+  double predict = 0;   // to the backend's force call: prediction
+  double fill = 0;      // the backend's record fill and result unpacking
+  double j_input = 0;   // calc_force up to its j-stamp
+  double copies = 0;    // the i-copies and result copies the library times
+  double kernels = 0;   // the rest of calc_force: kernels and reduction
+  double correct = 0;   // backend's return to step end: rank sum, checks,
+                        // corrector, interpolation, next step, rescheduling
+  double at_enter = 0, at_leave = 0, at_scheduled = 0;
 };
 Phases phases;
+
+double cpu_now() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
 
 double now() { return std::chrono::duration<double>(Clock::now().time_since_epoch()).count(); }
 
@@ -81,6 +101,9 @@ class Backend : public hermite::LibraryBackend<Lib> {
     phases.at_leave = now();
     phases.fill += phases.at_leave - phases.at_enter;
   }
+  void mark(hermite::StepPhase phase) {
+    if (phase == hermite::StepPhase::schedule) phases.at_scheduled = now();
+  }
 };
 using Integrator = hermite::Integrator<K, Backend>;
 
@@ -97,37 +120,58 @@ hermite::Model plummer_model(int n) {
   return m;
 }
 
-// A started integration of one model size.
+// The Plummer model of n particles with particles 0 and 1 replaced by a
+// binary of separation a on a circular orbit at the centre, in the
+// softened potential (eps) of its two members.
+hermite::Model binary_model(int n, double a, double eps) {
+  hermite::Model m = plummer_model(n);
+  const double mass = m.mass[0] + m.mass[1];
+  const double r2 = a * a + eps * eps;
+  const double v = std::sqrt(mass * a * a / (r2 * std::sqrt(r2)));  // relative speed
+  const double f0 = m.mass[1] / mass, f1 = m.mass[0] / mass;
+  m.pos[0] = {f0 * a, 0, 0};
+  m.pos[1] = {-f1 * a, 0, 0};
+  m.vel[0] = {0, f0 * v, 0};
+  m.vel[1] = {0, -f1 * v, 0};
+  return m;
+}
+
+// A started integration of one model.
 struct Started {
   hermite::Model model;
   hermite::Comm comm;
   Backend backend;
   Integrator integ;
-  explicit Started(int n)
-      : model(plummer_model(n)),
-        backend(model.mass, 0, n, 1.0 / 64),
-        integ(model, hermite::Settings{}, backend, comm, 0, n) {
+  Started(hermite::Model m, double eps)
+      : model(std::move(m)),
+        backend(model.mass, 0, model.size(), eps),
+        integ(model, hermite::Settings{}, backend, comm, 0, model.size()) {
     integ.start();
   }
 };
 
-void bm_end_to_end(benchmark::State& state, int n, int steps, double (*full_pass_rate)()) {
-  Started s(n);
-  double best = 1e300, pairs = 0, particle_steps = 0;
+void bm_end_to_end(benchmark::State& state, hermite::Model (*model)(), double eps, int steps,
+                   double (*full_pass_rate)()) {
+  Started s(model(), eps);
+  double best = 1e300, best_cpu = 1e300, pairs = 0, particle_steps = 0;
   Phases best_phases;
   for (auto _ : state) {
     Integrator run = s.integ;
     const hermite::Counters before = run.counters();
     phases = Phases{};
+    const double c0 = cpu_now();
     const auto t0 = Clock::now();
     for (int k = 0; k < steps; ++k) {
       const double start = now();
+      phases.at_scheduled = start;
       run.step();
       const double end = now();
-      phases.predict += phases.at_enter - start;
+      phases.schedule += phases.at_scheduled - start;
+      phases.predict += phases.at_enter - phases.at_scheduled;
       phases.correct += end - phases.at_leave;
     }
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
+    best_cpu = std::fmin(best_cpu, cpu_now() - c0);
     if (secs < best) {
       best = secs;
       best_phases = phases;
@@ -142,6 +186,9 @@ void bm_end_to_end(benchmark::State& state, int n, int steps, double (*full_pass
   set_counter(state, "mean_ni", particle_steps / steps);
   // Where the wall time of the fastest span went, in percent.
   const Phases& p = best_phases;
+  set_counter(state, "us_per_step", 1e6 * best / steps);
+  set_counter(state, "cpu_us_per_step", 1e6 * best_cpu / steps);
+  set_counter(state, "pct_schedule", 100.0 * p.schedule / best);
   set_counter(state, "pct_predict", 100.0 * p.predict / best);
   set_counter(state, "pct_fill", 100.0 * p.fill / best);
   set_counter(state, "pct_j_input", 100.0 * p.j_input / best);
@@ -150,16 +197,29 @@ void bm_end_to_end(benchmark::State& state, int n, int steps, double (*full_pass
   set_counter(state, "pct_correct", 100.0 * p.correct / best);
 }
 
+template <int N>
+hermite::Model plummer_n() {
+  return plummer_model(N);
+}
+
+hermite::Model binary_1024() { return binary_model(1024, 1e-4, 1e-4); }
+
 }  // namespace
 
 void register_end_to_end(const std::string& lib, double (*full_pass_rate)()) {
   struct Case {
-    int n, steps;
+    const char* name;
+    hermite::Model (*model)();
+    double eps;
+    int steps;
   };
   // Spans of some tenths of a second on two cores.
-  for (Case c : {Case{1024, 1024}, Case{4096, 256}, Case{16384, 32}}) {
-    benchmark::RegisterBenchmark((lib + "/end_to_end/" + std::to_string(c.n)).c_str(),
-                                 bm_end_to_end, c.n, c.steps, full_pass_rate)
+  for (Case c :
+       {Case{"1024", plummer_n<1024>, 1.0 / 64, 1024}, Case{"4096", plummer_n<4096>, 1.0 / 64, 256},
+        Case{"16384", plummer_n<16384>, 1.0 / 64, 32},
+        Case{"binary_1024", binary_1024, 1e-4, 4096}}) {
+    benchmark::RegisterBenchmark((lib + "/end_to_end/" + c.name).c_str(), bm_end_to_end, c.model,
+                                 c.eps, c.steps, full_pass_rate)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond)
         ->MinTime(1.0);

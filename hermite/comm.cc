@@ -17,6 +17,10 @@ Comm::Comm(int* argc, char*** argv) {
   }
   MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
   MPI_Comm_size(MPI_COMM_WORLD, &size_);
+  MPI_Comm node;
+  MPI_Comm_split_type(MPI_COMM_WORLD, MPI_COMM_TYPE_SHARED, rank_, MPI_INFO_NULL, &node);
+  MPI_Comm_rank(node, &local_rank_);
+  MPI_Comm_free(&node);
 }
 
 struct Comm::Vote {

@@ -21,6 +21,11 @@ class Comm {
 
   int rank() const { return rank_; }
   int size() const { return size_; }
+  // This rank's number among the ranks of its node (those that share its
+  // memory), the number that picks its device: with ranks dealt over the
+  // nodes in turn, the global rank would put several ranks of a node on one
+  // device.
+  int local_rank() const { return local_rank_; }
   bool root() const { return rank_ == 0; }
 
   // Element-wise sum over the ranks, left on every rank.
@@ -49,6 +54,7 @@ class Comm {
   std::unique_ptr<Vote> vote_;
   int rank_ = 0;
   int size_ = 1;
+  int local_rank_ = 0;
   [[maybe_unused]] bool started_ = false;  // used where MPI is built in
 };
 

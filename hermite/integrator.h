@@ -16,23 +16,39 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "comm.h"
 #include "model.h"
+#include "prediction.h"
+#include "schedule.h"
 #include "scheme.h"
 #include "state.h"
+#include "step_digest.h"
 
 namespace hermite {
 
 static_assert(sizeof(Vec3) == 3 * sizeof(double), "Vec3 arrays are summed as plain doubles");
 
-// Predicted particles at one time, indexed like the model. The higher
-// orders also send the predicted acceleration (sixth and eighth) and jerk
-// (eighth) to the force.
-struct Predicted {
-  std::vector<Vec3> x, v, a, j;
+// The phases of a block step, in order. A backend with a member
+//   void mark(StepPhase phase);
+// is told the end of each (for profiling); other backends need none.
+enum class StepPhase {
+  schedule,  // next block time and its active particles found
+  predict,   // j-particles and active particles predicted
+  force,     // forces computed, summed over the ranks and checked
+  correct,   // corrector, new steps and the schedule updated
 };
+
+namespace detail {
+template <class B, class = void>
+struct MarksPhases : std::false_type {};
+template <class B>
+struct MarksPhases<B, std::void_t<decltype(std::declval<B&>().mark(StepPhase::schedule))>>
+    : std::true_type {};
+}  // namespace detail
 
 struct Settings {
   double eta = 0.01;        // accuracy parameter of the time-step criterion
@@ -103,6 +119,7 @@ class Integrator {
   // the acceleration and jerk alone would be needlessly short for most
   // particles and far too long where the jerk happens to be small.
   void start() {
+    scheduled_ = false;
     std::vector<int> all(m_.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
     // The sixth and eighth orders need the predicted acceleration (and
@@ -145,6 +162,8 @@ class Integrator {
         }
       }
     }
+    schedule_build(schedule_, t_, dt_);
+    scheduled_ = true;
   }
 
   // The whole state, for a checkpoint.
@@ -196,6 +215,7 @@ class Integrator {
     dt_ = s.dt;
     time_ = s.time;
     counters_ = s.counters;
+    scheduled_ = false;  // the next step orders the imported particles
   }
 
   // Integrates up to time t, which must be a multiple of dt_max (or of the
@@ -220,21 +240,26 @@ class Integrator {
   }
 
   // One block step: the particles whose steps end first.
+  // A step that throws leaves the schedule to be rebuilt by the next one.
   void step() {
-    double t_next = t_[0] + dt_[0];
-    for (std::size_t i = 1; i < m_.size(); ++i) t_next = std::fmin(t_next, t_[i] + dt_[i]);
+    if (!scheduled_) {
+      schedule_build(schedule_, t_, dt_);
+      scheduled_ = true;
+    }
+    const double t_next = schedule_next(schedule_);
     // Far from the start a step can fall below the resolution of the time
     // itself; the block would then never end.
     if (!(t_next > time_)) {
       throw IntegrationError("the smallest time step " + format(smallest_step()) +
                              " is lost in the rounding of the time t = " + format(time_));
     }
-    active_.clear();
-    for (std::size_t i = 0; i < m_.size(); ++i) {
-      if (t_[i] + dt_[i] == t_next) active_.push_back(static_cast<int>(i));
-    }
+    scheduled_ = false;
+    schedule_take_next(schedule_, active_);
+    mark(StepPhase::schedule);
     predict_to(t_next, active_, false);
+    mark(StepPhase::predict);
     compute(active_, t_next);
+    mark(StepPhase::force);
     Vec3 hi[K];
     for (std::size_t k = 0; k < active_.size(); ++k) {
       const auto i = static_cast<std::size_t>(active_[k]);
@@ -253,39 +278,47 @@ class Integrator {
         check_step(i, t_next);
       }
     }
+    for (int i : active_) {
+      const auto k = static_cast<std::size_t>(i);
+      schedule_add(schedule_, t_[k] + dt_[k], i);
+    }
+    scheduled_ = true;
     time_ = t_next;
     counters_.particle_steps += static_cast<long long>(active_.size());
     counters_.block_steps += 1;
+    mark(StepPhase::correct);
   }
 
  private:
   // Predicts this rank's j-particles and the particles of list to time t.
-  // With `all`, every particle is predicted (start-up). A particle predicted
-  // past the end of its step (only in the start-up trials) leaves out its
-  // interpolated derivatives: over a step short against its time scale they
-  // hold mostly the rounding of the forces divided by h^n, harmless within
-  // the step and growing like (tau / h)^n beyond it.
+  // With `all`, every particle is predicted (start-up).
   void predict_to(double t, const std::vector<int>& list, bool all) {
-    auto one = [&](std::size_t i) {
-      const double tau = t - t_[i];
-      predict<K>(tau, x_[i], v_[i], d_[i], &pred_.x[i], &pred_.v[i], K >= 3 ? &pred_.a[i] : nullptr,
-                 K >= 4 ? &pred_.j[i] : nullptr, tau <= dt_[i] ? 2 * K : K);
-    };
     if (all) {
-      for (std::size_t i = 0; i < m_.size(); ++i) one(i);
+      predict_range<K>(t, 0, size(), x_, v_, d_, t_, dt_, pred_);
       return;
     }
-    for (int i = js_; i < je_; ++i) one(static_cast<std::size_t>(i));
+    predict_range<K>(t, js_, je_, x_, v_, d_, t_, dt_, pred_);
     for (int i : list) {
-      if (i < js_ || i >= je_) one(static_cast<std::size_t>(i));
+      if (i < js_ || i >= je_)
+        predict_one<K>(t, static_cast<std::size_t>(i), x_, v_, d_, t_, dt_, pred_);
     }
   }
 
   // Forces at time t on the particles of list into f_, summed over the ranks.
+  // With several ranks the sum carries the digest of the call's decision
+  // (t and list) one record past the forces.
   void compute(const std::vector<int>& list, double t) {
-    f_.assign(list.size() * K, Vec3{});
+    const std::size_t nf = list.size() * K;
+    const bool checked = comm_.size() > 1;
+    f_.assign(nf + (checked ? 1 : 0), Vec3{});
     backend_.forces(list, pred_, f_.data());
+    if (checked) f_[nf] = digest_terms(step_digest(t, list.data(), list.size()), comm_.root());
     comm_.sum(f_.data()->data(), f_.size() * 3);
+    if (checked && !digests_agree(f_[nf], comm_.size())) {
+      throw IntegrationError("the ranks took different block steps at t = " + format(t) +
+                             " (their summed forces differ in the last bits)");
+    }
+    f_.resize(nf);
     for (std::size_t k = 0; k < list.size(); ++k) {
       for (int n = 0; n < K; ++n) {
         const Vec3& f = f_[k * K + n];
@@ -305,6 +338,11 @@ class Integrator {
     }
   }
 
+  void mark(StepPhase phase) {
+    if constexpr (detail::MarksPhases<Backend>::value) backend_.mark(phase);
+    (void)phase;
+  }
+
   static std::string format(double v) {
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", v);
@@ -321,6 +359,8 @@ class Integrator {
   std::vector<double> t_, dt_;  // each particle's time and step
   double time_ = 0.0;           // time of the last block step
   Predicted pred_;
+  Schedule schedule_;       // particles by the end of their steps
+  bool scheduled_ = false;  // schedule_ holds every particle as t_, dt_ say
   std::vector<int> active_;
   std::vector<Vec3> f_;  // forces of the last call, K per particle
   Counters counters_;

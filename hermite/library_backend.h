@@ -1,6 +1,7 @@
 // The integrator's force backend over one of the force libraries: fills the
-// library's predictor records for this rank's j-particles and the requested
-// i-particles, and unpacks its results. Lib is a per-order adapter (see
+// library's predictor records for this rank's j-particles (over the threads
+// where there are many) and the requested i-particles, and unpacks its
+// results. Lib is a per-order adapter (see
 // library4.h) naming the records and entry points of one library.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include "integrator.h"
 #include "nbforce_common.h"
+#include "prediction.h"
 
 namespace hermite {
 
@@ -24,6 +26,8 @@ class LibraryBackend {
   void forces(const std::vector<int>& list, const Predicted& p, Vec3* out) {
     const int nj = je_ - js_;
     jpred_.resize(static_cast<std::size_t>(nj));
+    // Record by record, so the threads give the bits of one.
+#pragma omp parallel for schedule(static) if (nj >= kParallelPrediction)
     for (int j = 0; j < nj; ++j) fill(jpred_[static_cast<std::size_t>(j)], js_ + j, p, true);
     ipred_.resize(list.size());
     for (std::size_t k = 0; k < list.size(); ++k) fill(ipred_[k], list[k], p, false);

@@ -117,7 +117,7 @@ int program_main(int argc, char** argv) {
                     model.number + outputs);
     });
 
-    Lib::bind(comm.rank());
+    Lib::bind(comm.local_rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
     LibraryBackend<Lib> backend(model.mass, js, je, opt.eps);
