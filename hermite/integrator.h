@@ -162,7 +162,8 @@ class Integrator {
   // the backend summed over the ranks.
   Energy energy() {
     Energy e;
-    std::vector<double> pot(m_.size(), 0.0);
+    std::vector<double>& pot = pot_;
+    pot.assign(m_.size(), 0.0);
     backend_.potential(x_, pot.data());
     comm_.sum(pot.data(), pot.size());
     for (std::size_t i = 0; i < m_.size(); ++i) {
@@ -172,6 +173,10 @@ class Integrator {
     }
     return e;
   }
+
+  // The potential of every particle as the last energy() computed it (empty
+  // before the first call), for diagnostics at the same instant.
+  const std::vector<double>& potentials() const { return pot_; }
 
   // One block step: the particles whose steps end first.
   void step() {
@@ -277,6 +282,7 @@ class Integrator {
   Predicted pred_;
   std::vector<int> active_;
   std::vector<Vec3> f_;  // forces of the last call, K per particle
+  std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
 };
 

@@ -99,6 +99,8 @@ Options parse_options(int argc, const char* const* argv) {
       o.snapshots = value;
     } else if (arg == "--radii") {
       o.radii_csv = value;
+    } else if (arg == "--core") {
+      o.core_csv = value;
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -133,6 +135,8 @@ std::string usage(const std::string& program, int order) {
          "  --snapshots P    write a model file P0001.inp, P0002.inp, ... at every output\n"
          "  --radii FILE     radii about the centre of mass holding 1, 10, 25, 50, 75 and 90%\n"
          "                   of the mass, as CSV at every output\n"
+         "  --core FILE      density centre, core radius and density, radii about the density\n"
+         "                   centre, hard binaries and escapers, as CSV at every output\n"
          "  -h, --help       this text\n";
 }
 

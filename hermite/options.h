@@ -19,6 +19,7 @@ struct Options {
   std::string energy_csv = "energy.csv";  // empty: none
   std::string snapshots;                  // prefix of the snapshot files; empty: none
   std::string radii_csv;                  // Lagrangian radii history; empty: none
+  std::string core_csv;                   // density centre, core, binaries; empty: none
   bool help = false;
 };
 

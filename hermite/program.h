@@ -8,6 +8,7 @@
 #include <string>
 
 #include "comm.h"
+#include "core_report.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
@@ -56,6 +57,7 @@ int program_main(int argc, char** argv) {
     info.t0 = model.time;
     Report report(info, comm);
     RadiiReport radii(opt.radii_csv, comm);
+    CoreReport core(opt.core_csv, comm, model.size(), opt.eps);
     report.header();
 
     const double clock0 = wtime();
@@ -64,6 +66,7 @@ int program_main(int argc, char** argv) {
     const Energy e0 = integ.energy();
     report.output(model.time, e0, integ.counters(), wall());
     radii.output(model.time, model.mass, integ.positions());
+    core.output(model.time, model.mass, integ.positions(), integ.velocities(), integ.potentials());
 
     Model snap = model;
     for (long k = 1;; ++k) {
@@ -89,6 +92,8 @@ int program_main(int argc, char** argv) {
       }
       report.output(model.time + tau, e, integ.counters(), wall());
       radii.output(model.time + tau, model.mass, integ.positions());
+      core.output(model.time + tau, model.mass, integ.positions(), integ.velocities(),
+                  integ.potentials());
       report.check_energy_limit();
       if (!opt.snapshots.empty()) {
         snap.number = model.number + static_cast<int>(k);
