@@ -50,15 +50,17 @@ struct Core {
 
 // The particles at one instant. pot, where not null, is the potential of
 // each particle due to all others (softened with eps, as the integrators
-// compute it); where null, the potential of the particles beyond the escape
-// radius is summed here directly, in double, over all others.
+// compute it); where null, the escapers are judged in the potential of the
+// system spread into spherical shells about the density centre, one shell
+// per particle (accurate to the order of (r_inside / r)^2 beyond the escape
+// radius, where a direct sum over a million particles would take minutes).
 struct Snapshot {
   std::size_t n = 0;
   const double* m = nullptr;
   const Vec3* x = nullptr;
   const Vec3* v = nullptr;
   const double* pot = nullptr;
-  double eps = 0.0;  // softening of the pair energies and of a summed potential
+  double eps = 0.0;  // softening of the pair energies
 };
 
 // Needs more than kDensityNeighbours particles and a positive total mass
