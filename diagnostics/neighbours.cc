@@ -78,9 +78,9 @@ Neighbours find_neighbours(const Vec3* x, std::size_t n) {
   std::vector<Vec3> sorted(n);
   for (std::size_t s = 0; s < n; ++s) sorted[s] = x[order[s]];
   const Cloud cloud{sorted.data(), n};
-  // Leaves of about a dozen points: a query visits few of them and the
+  // Leaves of some two dozen points: a query visits few of them and the
   // tree costs little to build.
-  const Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(12));
+  const Tree tree(3, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(24));
   Neighbours out;
   out.r6.resize(n);
   out.nearest.resize(n);
