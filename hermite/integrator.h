@@ -228,7 +228,8 @@ class Integrator {
   // the backend summed over the ranks.
   Energy energy() {
     Energy e;
-    std::vector<double> pot(m_.size(), 0.0);
+    std::vector<double>& pot = pot_;
+    pot.assign(m_.size(), 0.0);
     backend_.potential(x_, pot.data());
     comm_.sum(pot.data(), pot.size());
     for (std::size_t i = 0; i < m_.size(); ++i) {
@@ -238,6 +239,10 @@ class Integrator {
     }
     return e;
   }
+
+  // The potential of every particle as the last energy() computed it (empty
+  // before the first call), for diagnostics at the same instant.
+  const std::vector<double>& potentials() const { return pot_; }
 
   // One block step: the particles whose steps end first.
   // A step that throws leaves the schedule to be rebuilt by the next one.
@@ -363,6 +368,7 @@ class Integrator {
   bool scheduled_ = false;  // schedule_ holds every particle as t_, dt_ say
   std::vector<int> active_;
   std::vector<Vec3> f_;  // forces of the last call, K per particle
+  std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
 };
 

@@ -118,6 +118,8 @@ Options parse_options(int argc, const char* const* argv) {
     } else if (arg == "--restart") {
       if (value.empty()) throw UsageError("--restart needs a checkpoint file");
       o.restart = value;
+    } else if (arg == "--core") {
+      o.core_csv = value;
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -158,6 +160,8 @@ std::string usage(const std::string& program, int order) {
          "                   SIGINT or SIGUSR1, to continue the run exactly\n"
          "  --restart FILE   continue from a checkpoint; only --t-end, the output names and\n"
          "                   --progress may differ from the checkpointed run\n"
+         "  --core FILE      density centre, core radius and density, radii about the density\n"
+         "                   centre, hard binaries and escapers, as CSV at every output\n"
          "  -h, --help       this text\n";
 }
 

@@ -25,6 +25,7 @@ struct Options {
   std::string restart;                    // checkpoint to continue from; empty: a new run
   bool have_input = false;                // a model file was named
   std::vector<std::string> given;         // the options named on the command line
+  std::string core_csv;                   // density centre, core, binaries; empty: none
   bool help = false;
   bool was_given(const std::string& option) const;
 };

@@ -16,6 +16,7 @@
 
 #include "checkpoint.h"
 #include "comm.h"
+#include "core_report.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
@@ -139,6 +140,7 @@ int program_main(int argc, char** argv) {
     Report report(info, comm, ck ? &ck->report : nullptr, !ck || ck->energy_csv != opt.energy_csv);
     RadiiReport radii(opt.radii_csv, comm,
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
+    CoreReport core(opt.core_csv, comm, model.size(), opt.eps);
     report.header();
 
     const double clock0 = wtime() - (ck ? ck->wall : 0.0);
@@ -155,6 +157,8 @@ int program_main(int argc, char** argv) {
       const Energy e0 = integ.energy();
       report.output(model.time, e0, integ.counters(), wall());
       radii.output(model.time, model.mass, integ.positions());
+      core.output(model.time, model.mass, integ.positions(), integ.velocities(),
+                  integ.potentials());
     }
     ck.reset();
 
@@ -235,6 +239,8 @@ int program_main(int argc, char** argv) {
       }
       report.output(model.time + tau, e, integ.counters(), wall());
       radii.output(model.time + tau, model.mass, integ.positions());
+      core.output(model.time + tau, model.mass, integ.positions(), integ.velocities(),
+                  integ.potentials());
       report.check_energy_limit();
       if (!opt.snapshots.empty()) {
         snap.number = static_cast<int>(model.number + k);  // bounded by check_outputs

@@ -14,13 +14,14 @@ import os
 
 import numpy as np
 
+from . import _cluster
 from . import _model
 from . import _order4
 from . import _order6
 from . import _order8
 
 __all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite",
-           "lagrangian_radii"]
+           "lagrangian_radii", "core", "binaries", "Core", "Binary"]
 
 _ORDERS = {4: _order4, 6: _order6, 8: _order8}
 
@@ -320,3 +321,31 @@ class Hermite:
     @property
     def dt(self):
         return self._impl.dt
+
+
+Core = _cluster.Core
+Binary = _cluster.Binary
+_CHECKS = (_masses, _vectors, _real_array)
+
+
+def core(m, x, v, eps=0.0, pot=None):
+    """Core diagnostics of a cluster: a Core record.
+
+    Fields: centre (the density centre, (3,)), rc, rhoc, r01, r10, r50, r90
+    (radii about the density centre holding 1, 10, 50, 90% of the mass),
+    nbin and ebin (count and total binding energy of the hard binaries),
+    nesc (escapers), kT. Definitions in nbforce._cluster and the README.
+
+    eps >= 0: the softening of the pair energies and of the potential.
+    pot: the potential of every particle (n,), as nbforce.potential or an
+    integrator gives it; without it the potential of the few particles
+    beyond 20 half-mass radii is summed directly in double precision. Needs
+    more than 6 particles and a positive mass (ValueError otherwise).
+    """
+    return _cluster.core(m, x, v, eps, pot, _CHECKS)
+
+
+def binaries(m, x, v, eps=0.0):
+    """The hard binaries of a cluster, in order of i: a list of Binary records
+    (i < j, a, e, energy), as counted by nbforce.core."""
+    return _cluster.binaries(m, x, v, eps, _CHECKS)

@@ -1,0 +1,60 @@
+#include "core_report.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+#include "report.h"
+
+namespace hermite {
+
+CoreFile::CoreFile(const std::string& path) : path_(path) {
+  file_ = std::fopen(path.c_str(), "w");
+  if (file_ == nullptr) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
+  std::fputs("time,xd,yd,zd,rc,rhoc", file_);
+  for (double f : diagnostics::kCoreFractions)
+    std::fprintf(file_, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
+  std::fputs(",nbin,ebin,nesc\n", file_);
+}
+
+CoreFile::~CoreFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void CoreFile::write(double t, const diagnostics::Core& c) {
+  std::fprintf(file_, "%.17g,%.9e,%.9e,%.9e,%.9e,%.9e", t, c.centre[0], c.centre[1], c.centre[2],
+               c.rc, c.rhoc);
+  for (double r : c.radii) std::fprintf(file_, ",%.9e", r);
+  std::fprintf(file_, ",%d,%.9e,%d\n", c.nbin, c.ebin, c.nesc);
+  if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
+    throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
+  }
+}
+
+CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps)
+    : comm_(comm), eps_(eps), enabled_(!path.empty()) {
+  if (enabled_ && n <= diagnostics::kDensityNeighbours) {
+    throw std::runtime_error(path + ": the core diagnostics need more than " +
+                             std::to_string(diagnostics::kDensityNeighbours) +
+                             " particles, the model has " + std::to_string(n));
+  }
+  if (enabled_) on_root(comm_, [&] { file_ = std::make_unique<CoreFile>(path); });
+}
+
+void CoreReport::output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
+                        const std::vector<Vec3>& vel, const std::vector<double>& pot) {
+  if (!enabled_) return;
+  on_root(comm_, [&] {
+    diagnostics::Snapshot s;
+    s.n = mass.size();
+    s.m = mass.data();
+    s.x = pos.data();
+    s.v = vel.data();
+    s.pot = pot.size() == mass.size() ? pot.data() : nullptr;
+    s.eps = eps_;
+    file_->write(t, diagnostics::core_diagnostics(s));
+  });
+}
+
+}  // namespace hermite

@@ -1,0 +1,52 @@
+// The core history of a run (--core): density centre, core radius and
+// density, radii about the density centre, hard binaries and escapers
+// (diagnostics/core.h), one CSV row per output.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm.h"
+#include "core.h"
+#include "scheme.h"
+
+namespace hermite {
+
+// The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", then
+// one row per write. Throws std::runtime_error when the file cannot be
+// created or written.
+class CoreFile {
+ public:
+  explicit CoreFile(const std::string& path);
+  ~CoreFile();
+  CoreFile(const CoreFile&) = delete;
+  CoreFile& operator=(const CoreFile&) = delete;
+
+  void write(double t, const diagnostics::Core& c);
+
+ private:
+  std::string path_;
+  std::FILE* file_ = nullptr;
+};
+
+// Rank 0 computes and writes; a failure reaches every rank. An empty path
+// writes nothing. pot is the potential of every particle at the output (as
+// the energy computes it), eps the softening of the run. A model of n
+// particles too small for the diagnostics is refused here (runtime_error),
+// before any file is created.
+class CoreReport {
+ public:
+  CoreReport(const std::string& path, const Comm& comm, int n, double eps);
+  void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
+              const std::vector<Vec3>& vel, const std::vector<double>& pot);
+
+ private:
+  const Comm& comm_;
+  std::unique_ptr<CoreFile> file_;
+  double eps_;
+  bool enabled_;
+};
+
+}  // namespace hermite
