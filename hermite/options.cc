@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "scheme.h"
+
 namespace hermite {
 
 bool power_of_two(double x) {
@@ -143,7 +145,9 @@ std::string usage(const std::string& program, int order) {
          "1)\n"
          "  --dt-out D       output interval, a power of two (default 0.125)\n"
          "  --eps E          softening length (default 0.015625)\n"
-         "  --eta H          accuracy parameter of the time steps (default 0.01)\n"
+         "  --eta H          accuracy parameter of the time steps (default " +
+         shortest(default_eta(order)) +
+         " at this order)\n"
          "  --dt-max D       largest block step, a power of two (default 0.125)\n"
          "  --shared-dt H    one fixed step H (a power of two) for all particles\n"
          "  --energy-limit L stop with status 1 at the first output where |dE/E| exceeds L\n"

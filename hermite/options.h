@@ -12,7 +12,7 @@ struct Options {
   double t_end = 1.0;                     // end time (the model's clock)
   double dt_out = 0.125;                  // output interval, a power of two
   double eps = 1.0 / 64;                  // softening length
-  double eta = 0.01;                      // accuracy parameter of the steps, all orders
+  double eta = 0.0;                       // accuracy parameter of the steps; 0: default_eta
   double dt_max = 0.125;                  // largest block step, a power of two, at most dt_out
   double shared_dt = 0.0;                 // > 0: one fixed shared step (a power of two)
   double energy_limit = 1e-2;             // |dE/E| that ends the run as failed; 0: none

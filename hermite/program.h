@@ -75,6 +75,7 @@ int program_main(int argc, char** argv) {
     if (comm.root()) std::fprintf(stderr, "%s: %s (see --help)\n", name.c_str(), e.what());
     return 2;
   }
+  if (opt.eta == 0.0) opt.eta = default_eta(Lib::kOrder);
   if (opt.help) {
     if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
     return 0;

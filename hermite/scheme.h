@@ -191,74 +191,195 @@ double aarseth_criterion(const Derivs<K>& d, double eta) {
   return std::sqrt(eta * num / den);
 }
 
-// The same criterion carried to order p = 2K:
-//   dt = sqrt(eta * R^(1 / (p - 3))),
+// The same criterion carried to order p = 2K (the generalised criterion of
+// the sixth- and eighth-order Hermite schemes):
+//   dt = sqrt(eta) * R^(1 / (2 (p - 3))),
 //   R = (|a0| |a2| + |a1|^2) / (|a(p-3)| |a(p-1)| + |a(p-2)|^2).
-// R has the dimension of time^(2 (p - 3)), so R^(1/(p-3)) is a squared time
-// and eta keeps the meaning it has at fourth order.
+// R has the dimension of time^(2 (p - 3)), so R^(1/(2(p-3))) is a time and
+// eta keeps the meaning it has at fourth order (sqrt(eta) is the factor
+// that multiplies the time scale; the published form writes that factor as
+// its own eta).
 template <int K>
 double generalised_criterion(const Derivs<K>& d, double eta) {
   constexpr int p = 2 * K;
   const double num = norm(d[0]) * norm(d[2]) + norm(d[1]) * norm(d[1]);
   const double den = norm(d[p - 3]) * norm(d[p - 1]) + norm(d[p - 2]) * norm(d[p - 2]);
   if (!(num > 0.0) || !(den > 0.0)) return std::numeric_limits<double>::infinity();
-  return std::sqrt(eta * std::pow(num / den, 1.0 / (p - 3)));
+  return std::sqrt(eta) * std::pow(num / den, 1.0 / (2 * (p - 3)));
 }
 
-// An interpolated derivative whose term in the interpolant over the last
-// step, |a(n)| h^n / n!, stays below this fraction of the particle's
-// acceleration scale is taken for rounding (see step_criterion).
-inline constexpr double kRoundingFraction = 1e-3;
+// How much the rounding of the forces can move each interpolated
+// derivative. The interpolant is linear in its inputs; in scaled units
+// (a(n) h^n / n!, the Taylor terms over the step) an error of 1 in each of
+// the 2K inputs moves the term of derivative K + q by at most gain[q], the
+// sum of the magnitudes of that output's coefficients. Independent of h.
+template <int K>
+const std::array<double, K>& rounding_gain() {
+  static const std::array<double, K> gain = [] {
+    std::array<double, K> g{};
+    for (int side = 0; side < 2; ++side) {
+      for (int m = 0; m < K; ++m) {
+        Vec3 f0[K] = {}, f1[K] = {}, end[K];
+        (side == 0 ? f0 : f1)[m] = Vec3{factorial(m), 0.0, 0.0};  // a term of 1 at h = 1
+        interpolate<K>(f0, f1, 1.0, end);
+        for (int q = 0; q < K; ++q) g[q] += std::fabs(end[q][0]) / factorial(K + q);
+      }
+    }
+    return g;
+  }();
+  return gain;
+}
+
+// Relative rounding of the forces the criteria allow for: the libraries'
+// sums are good to about 1e-6 of the sum of the magnitudes of the pair
+// terms (1e-5 for the derivatives, whose terms weigh less in the scale
+// below). Measured (bench/work-precision): with 3e-6, hermite4 on the
+// Pythagorean problem to t = 16 takes 2.9 times the steps at eta = 1e-4
+// that it takes at 1e-3; at 3e-8, hermite6 on a Kepler orbit of
+// eccentricity 0.99 takes 640,094 steps for 10 orbits at eta = 0.01
+// instead of 8,574, its steps driven down by the rounding again.
+inline constexpr double kForceRounding = 3e-6;
+
+// The interpolated derivatives d[K .. 2K-1] less what the rounding of the
+// forces can explain. A particle passing close to another feels large pair
+// terms even where their sum, the acceleration, is small, so the scale of
+// the rounding is estimated as sum |a(n)| T^n / n! over the force's own
+// derivatives, with T the longer of the step and a time scale of those
+// derivatives. A derivative below its floor, kForceRounding times that
+// scale times its gain over h^n / n!, is taken as 0; one above it keeps
+// sqrt(|a(n)|^2 - floor^2), which leaves a well-resolved derivative as it
+// is (taking off the floor itself cut hermite4's steps on the Plummer model
+// at eta = 0.01 by 14%). An encounter beginning within the step leaves
+// interpolated derivatives orders of magnitude above the floor and still
+// shortens the step.
+//
+// Without this the criteria are fed, at short steps, with errors of the
+// interpolated derivatives that grow like 1 / h^n, and ask for ever
+// shorter steps: hermite4 on the Pythagorean problem went from 115,155
+// steps at eta = 1e-3 to 45,581,901 at 1e-4 (t = 70), its smallest step
+// 1e-5 of the pair's time scale.
+template <int K>
+Derivs<K> resolved_derivatives(const Derivs<K>& d, double h) {
+  const double a = norm(d[0]), j = norm(d[1]);
+  double t_scale = h;
+  if constexpr (K >= 3) {
+    const double s = norm(d[2]);
+    if (s > 0.0) t_scale = std::fmax(h, std::sqrt((a * s + j * j) / (s * s)));
+  } else {
+    if (j > 0.0) t_scale = std::fmax(h, a / j);
+  }
+  double size = 0.0, term = 1.0;  // term = T^n / n!
+  for (int n = 0; n < K; ++n) {
+    size += norm(d[n]) * term;
+    term *= t_scale / (n + 1);
+  }
+  const auto& gain = rounding_gain<K>();
+  Derivs<K> out = d;
+  double hterm = 1.0;  // h^n / n!
+  for (int n = 1; n <= K; ++n) hterm *= h / n;
+  for (int n = K; n < 2 * K; ++n) {
+    const double here = norm(d[n]);
+    const double floor = kForceRounding * gain[n - K] * size / hterm;
+    const double keep = here > floor ? std::sqrt(1.0 - (floor / here) * (floor / here)) : 0.0;
+    for (int c = 0; c < 3; ++c) out[n][c] *= keep;
+    hterm *= h / (n + 1);
+  }
+  return out;
+}
+
+// How far a particle moves on a two-body orbit: for a = -mu r / r^3, with
+// e = r / r along the separation and omega^2 = mu / r^3,
+//   omega^2 = -(s.e + (1.5 (j.e)^2 - 3 |j x e|^2) / |a|) / (2 |a|),
+//   s - (s.e) e = -3 (j.e) (j - (j.e) e) / |a|,
+// both exact for any two-body orbit (and for circular motion in any central
+// field) and free of the velocity of the pair's centre of mass: only
+// derivatives of the acceleration enter. time_scale is 1 / omega (infinity
+// where the first relation gives no positive omega^2); misfit is how far
+// the second relation misses, in units of |s|: near 0 where one body
+// dominates the motion, of order 1 for a particle in a grainy field, whose
+// acceleration comes from the whole system and whose higher derivatives
+// from its passing neighbours.
+struct TwoBodyFit {
+  double time_scale = std::numeric_limits<double>::infinity();
+  double misfit = 1.0;
+};
+
+template <int K>
+TwoBodyFit two_body_fit(const Derivs<K>& d) {
+  TwoBodyFit fit;
+  const double a = norm(d[0]), s = norm(d[2]);
+  if (!(a > 0.0) || !(s > 0.0)) return fit;
+  Vec3 e;
+  for (int c = 0; c < 3; ++c) e[c] = -d[0][c] / a;
+  const double jr = d[1][0] * e[0] + d[1][1] * e[1] + d[1][2] * e[2];
+  const double j2 = d[1][0] * d[1][0] + d[1][1] * d[1][1] + d[1][2] * d[1][2];
+  const double sr = d[2][0] * e[0] + d[2][1] * e[1] + d[2][2] * e[2];
+  const double w2 = -(sr + (1.5 * jr * jr - 3.0 * (j2 - jr * jr)) / a) / (2.0 * a);
+  if (w2 > 0.0) fit.time_scale = 1.0 / std::sqrt(w2);
+  Vec3 miss;
+  for (int c = 0; c < 3; ++c) {
+    miss[c] = (d[2][c] - sr * e[c]) + 3.0 * jr * (d[1][c] - jr * e[c]) / a;
+  }
+  fit.misfit = norm(miss) / s;
+  return fit;
+}
+
+// Largest step of the eighth-order scheme where one body dominates, in
+// units of the two-body time scale. On a circular binary with one shared
+// step the scheme is unstable below about 64 steps per orbit (omega h =
+// 0.098), and so is an eighth-order Hermite written independently in double
+// precision; on an eccentric orbit the limit lies lower. Measured on the
+// Kepler orbit of eccentricity 0.99, 10 orbits, eta = 0.08: with 0.08 here
+// |dE/E| reaches 1.0e-4, with 0.04 1.7e-5, the single-precision floor of
+// that orbit (no better with 0.03). Block steps lie between half this and
+// this.
+inline constexpr double kEighthOrderStability = 0.04;
+// Misfit of the two-body relations from which the limit is relaxed in
+// proportion: a particle in a grainy field is limited by accuracy long
+// before its steps approach the stability limit of the field's own time
+// scale. Measured on the Plummer model at eta = 0.08: with 1 here order 8
+// takes 27% more steps (199,628 against 157,571) for no better energy.
+inline constexpr double kTwoBodyMisfit = 0.1;
+
+// The stability limit of the eighth-order step: kEighthOrderStability times
+// the two-body time scale, relaxed in proportion to the misfit beyond
+// kTwoBodyMisfit.
+template <int K>
+double eighth_order_limit(const Derivs<K>& d) {
+  const TwoBodyFit fit = two_body_fit<K>(d);
+  return kEighthOrderStability * fit.time_scale * std::fmax(1.0, fit.misfit / kTwoBodyMisfit);
+}
 
 // The step a particle wants after a step (or a start-up trial) of length h.
-// Fourth order: the classic criterion. Sixth and eighth order: the smaller
-// of the generalised criterion and the fourth-order one, over derivatives
-// cleared of what rounding can explain.
-//
-// The forces are single-precision sums, good to about 1e-6 of the sum of
-// the magnitudes of the pair terms (1e-5 for the derivatives). Hermite
-// interpolation turns that into errors of the interpolated derivatives of
-// about 1e-6 A n! / h^n times a few tens, A the size of the pair terms. At
-// the steps these orders take that exceeds the true highest derivatives,
-// and it grows as the step shrinks, so that a criterion fed with it asks for
-// ever shorter steps until the run stops. Hence kRoundingFraction A n! / h^n
-// is taken off the magnitude of each interpolated derivative, with A
-// estimated as sum |a(n)| T^n / n! over the force's own derivatives and
-// their time scale T = sqrt((|a| |s| + |j|^2) / |s|^2): a particle passing
-// close to another feels large pair terms even where their sum, the
-// acceleration, is small. An encounter beginning within the step leaves
-// interpolated derivatives orders of magnitude above that level, and still
-// shortens the step. At sixth order the crackle of the fourth-order
-// criterion is interpolated too: the step is not taken below half of what
-// the criterion gives without its rounding.
+// Fourth order: Aarseth's criterion over derivatives cleared of rounding;
+// where neither snap nor crackle is resolved, sqrt(eta) |a| / |j|, the
+// time scale of what is left. Sixth and eighth order: the generalised
+// criterion over the resolved derivatives, their own step (capped at the
+// fourth-order step, they took as many steps as order 4 at the same eta
+// and only cost more); where the higher derivatives are all below their
+// floors, the fourth-order criterion. Eighth order also keeps within its
+// stability limit (eighth_order_limit).
 template <int K>
 double step_criterion(const Derivs<K>& d, double h, double eta) {
+  const Derivs<K> r = resolved_derivatives<K>(d, h);
+  double dt;
   if constexpr (K == 2) {
-    (void)h;
-    return aarseth_criterion<K>(d, eta);
+    dt = aarseth_criterion<K>(r, eta);
+    if (std::isinf(dt) && norm(d[1]) > 0.0) dt = std::sqrt(eta) * norm(d[0]) / norm(d[1]);
   } else {
-    const double a = norm(d[0]), j = norm(d[1]), s = norm(d[2]);
-    const double t_scale = s > 0.0 ? std::sqrt((a * s + j * j) / (s * s)) : h;
-    double size = 0.0, term = 1.0;  // term = T^n / n!
-    for (int n = 0; n < K; ++n) {
-      size += norm(d[n]) * term;
-      term *= t_scale / (n + 1);
-    }
-    Derivs<K> resolved = d;
-    double hterm = 1.0;  // h^n / n!
-    for (int n = 1; n <= K; ++n) hterm *= h / n;
-    for (int n = K; n < 2 * K; ++n) {
-      const double here = norm(d[n]);
-      const double floor = kRoundingFraction * size / hterm;
-      const double keep = here > floor ? (here - floor) / here : 0.0;
-      for (int c = 0; c < 3; ++c) resolved[n][c] *= keep;
-      hterm *= h / (n + 1);
-    }
-    const double fourth =
-        std::fmax(aarseth_criterion<K>(d, eta), 0.5 * aarseth_criterion<K>(resolved, eta));
-    return std::fmin(generalised_criterion<K>(resolved, eta), fourth);
+    dt = generalised_criterion<K>(r, eta);
+    if (std::isinf(dt)) dt = aarseth_criterion<K>(r, eta);
   }
+  if constexpr (K == 4) dt = std::fmin(dt, eighth_order_limit<K>(d));
+  return dt;
 }
+
+// Default accuracy parameter of each order (the programs' --eta), chosen
+// from bench/work-precision on the Plummer model of 1,024 particles to
+// t = 2 (softening 1/64), where at these values each higher order keeps
+// the energy better than the order below at fewer interactions than order
+// 4 at its default (see the README, "Accuracy and cost per order").
+constexpr double default_eta(int order) { return order == 8 ? 0.08 : order == 6 ? 0.04 : 0.01; }
 
 // Block steps are powers of two not above dt_max, and a particle's time is
 // always a multiple of its step. The step after one that ended at time t:

@@ -102,6 +102,33 @@ INSTANTIATE_TEST_SUITE_P(Orders, Kepler, ::testing::Values(4, 6, 8),
 
 using FewBodyRuns = ScratchTest;
 
+// The Pythagorean three-body problem (masses 3, 4 and 5 at rest on a 3-4-5
+// triangle, unsoftened) to t = 2, through its first close pass at t = 1.88
+// (separation about 1e-2). Ten times the accuracy must cost at most 20
+// times the steps: a step criterion fed with the rounding of the
+// interpolated derivatives took hermite4 from 3,376 steps at eta = 1e-3 to
+// over 465,000 before the pass was over at 1e-4. A run that collapses so is
+// cut off after a minute.
+TEST_F(FewBodyRuns, PythagoreanStepsStayBoundedAsEtaFalls) {
+  write("data.inp",
+        "0000\n000003\n0.0\n000000 3 1 3 0 0 0 0\n000001 4 -2 -1 0 0 0 0\n"
+        "000002 5 1 -1 0 0 0 0\n");
+  for (int order : {4, 6, 8}) {
+    if (program(order).empty()) continue;
+    double steps[2];
+    for (int k = 0; k < 2; ++k) {
+      const std::string eta = k == 0 ? "1e-3" : "1e-4";
+      const Outcome o = run("timeout 60 " + command(order, "--t-end 2 --eps 1e-8 --eta " + eta +
+                                                               " --energy e.csv --energy-limit 0"));
+      ASSERT_EQ(o.status, 0) << "order " << order << ", eta " << eta << ": " << o.err;
+      steps[k] = read_csv(dir_ / "e.csv").back()[kParticleSteps];
+    }
+    std::printf("order %d, Pythagorean problem to t = 2: %.0f steps at eta 1e-3, %.0f at 1e-4\n",
+                order, steps[0], steps[1]);
+    EXPECT_LE(steps[1], 20.0 * steps[0]) << "order " << order;
+  }
+}
+
 // A lone particle has no potential energy; at rest its total is 0 and the
 // error is shown as the absolute change, not as 0/0.
 TEST_F(FewBodyRuns, OneParticleReportsTheAbsoluteEnergyChange) {
@@ -132,6 +159,42 @@ TEST_F(FewBodyRuns, EnergyErrorBeyondTheLimitFailsTheRun) {
 
   const Outcome tolerant = run(command(4, args + " --energy-limit 0"));
   EXPECT_EQ(tolerant.status, 0) << tolerant.err;
+}
+
+// Ten orbits of eccentricity 0.99 (pericentre 0.01) at each program's
+// default eta. The eighth order must come out no worse than the sixth, and
+// near the single-precision floor of this orbit (about 1e-6 of the energy
+// per pericentre pass): eighth-order steps beyond the scheme's stability
+// limit at pericentre lost 1e-4 of the energy and 7e-3 in position.
+TEST_F(FewBodyRuns, EighthOrderKeepsAnOrbitOfEccentricity099AtItsDefault) {
+  if (program(6).empty() || program(8).empty()) GTEST_SKIP() << "program not built";
+  const Binary b{0.99, 0.0, 0.0};
+  write("data.inp", binary_file(b));
+  const double eps = 1e-8;
+  const double e0 = binary_energy(hermite::read_model((dir_ / "data.inp").string()), eps);
+  auto run_order = [&](int order) {
+    const Outcome o = run(command(order, "--t-end 62.84 --eps 1e-8 --energy '' --snapshots s"));
+    EXPECT_EQ(o.status, 0) << o.err;
+    OrbitErrors err;
+    for (int k = 1; k <= 503; ++k) {  // every 1/8 up to 62.875
+      char name[32];
+      std::snprintf(name, sizeof name, "s%04d.inp", k);
+      const hermite::Model m = hermite::read_model((dir_ / name).string());
+      err.energy = std::fmax(err.energy, std::fabs((binary_energy(m, eps) - e0) / e0));
+      if (k == 503) {
+        hermite::Vec3 want[2];
+        binary_positions(b, m.time, want);
+        err.position = std::hypot(m.pos[0][0] - want[0][0], m.pos[0][1] - want[0][1]);
+      }
+    }
+    std::printf("order %d at its default eta, e = 0.99, 10 orbits: |dE/E| %.3e, position %.3e\n",
+                order, err.energy, err.position);
+    return err;
+  };
+  const OrbitErrors six = run_order(6), eight = run_order(8);
+  EXPECT_LE(eight.energy, six.energy);
+  EXPECT_LT(eight.energy, 5e-5);
+  EXPECT_LT(eight.position, 4e-3);
 }
 
 TEST_F(FewBodyRuns, AbsurdEndTimesAreRefused) {
