@@ -107,7 +107,9 @@ struct Order6 {
   }
 
   // a += b, axis by axis: the double-single acceleration, then jerk and snap.
-  NBF_DEV static void add(ForceDev& a, const ForceDev& b) {
+  // R and S are ForceDev or a lane form with the same members (Acc<Lanes>).
+  template <class R, class S>
+  NBF_DEV static void add(R& a, const S& b) {
     for (int c = 0; c < 3; ++c) {
       ds_add(a.acc[c], b.acc[c]);
       a.jrk[c] = a.jrk[c] + b.jrk[c];

@@ -138,7 +138,9 @@ struct Order8 {
 
   // a += b over the data words, axis by axis; the spare word of a keeps what
   // it held.
-  NBF_DEV static void add(ForceDev& a, const ForceDev& b) {
+  // R and S are ForceDev or a lane form with the same members (Acc<Lanes>).
+  template <class R, class S>
+  NBF_DEV static void add(R& a, const S& b) {
     for (int c = 0; c < 3; ++c) {
       ds_add(a.acc[c], b.acc[c]);
       a.jrk[c] = a.jrk[c] + b.jrk[c];
