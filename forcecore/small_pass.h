@@ -29,6 +29,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "forcecore/block_team.h"
 #include "forcecore/executor_host.h"
@@ -53,8 +54,10 @@ struct SmallPass {
   using Pred = typename O::Predictor;
   using BodyL = typename O::template Body<Lanes>;
   using AccL = typename O::template Acc<Lanes>;
-  // Rows of one j-share transposed at a time.
-  static constexpr int kRows = 32;
+  // Rows transposed at a time: consecutive rows, read in the order the
+  // records lie, and 128 / jsplit or more rows per share, over which a
+  // share's sums stay in registers.
+  static constexpr int kRows = 128;
 
   int n;
   int nj;
@@ -144,10 +147,10 @@ NBF_DEV auto unit_lanes(const Pred* const* rec, int at) {
 // the lane has none). Each 16-byte unit of the records is turned into four
 // record words at once.
 template <class O>
-NBF_DEV void load_row(typename SmallPass<O>::BodyL& row, const typename O::Predictor* const* rec) {
+NBF_DEV void load_row(typename SmallPass<O>::BodyL& row, const typename O::Predictor* const* rec,
+                      const int* into) {
   using Pred = typename O::Predictor;
   constexpr int kUnits = static_cast<int>(sizeof(Pred) / 16);
-  const int* into = body_word_of<O>();
   Lanes* out = reinterpret_cast<Lanes*>(&row);
   for (int u = 0; u < kUnits; ++u) {
     Lanes r[4];
@@ -171,6 +174,16 @@ NBF_DEV void load_row(typename SmallPass<O>::BodyL& row, const typename O::Predi
 #undef NBF_HALF_LO
 #undef NBF_HALF_HI
 
+// A thread's transposed rows: on the heap, since they are too large for
+// every caller's stack, and freed when the thread ends.
+template <class O>
+typename SmallPass<O>::BodyL* chunk_rows() {
+  using BodyL = typename SmallPass<O>::BodyL;
+  thread_local std::unique_ptr<BodyL[]> rows;
+  if (!rows) rows.reset(new BodyL[SmallPass<O>::kRows]);
+  return rows.get();
+}
+
 // Item b: slice group b / S, j-shares b % S (mod S), every i-particle.
 template <class O>
 void small_pass_item(const SmallPass<O>& job, long b) {
@@ -182,13 +195,12 @@ void small_pass_item(const SmallPass<O>& job, long b) {
   const int s = static_cast<int>(b % job.items);
   const int stride = job.items;
 
+  // The lanes of zero columns read the records of lane 0 (a live slice);
+  // their sums are dropped.
   int first[kLanes], len[kLanes];
   int minlen = INT_MAX, maxlen = 0;
   for (int l = 0; l < kLanes; ++l) {
-    const int by = q * kLanes + l;
-    first[l] = 0;
-    len[l] = -1;  // a zero column
-    if (by >= NJBLOCK) continue;
+    const int by = q * kLanes + l < NJBLOCK ? q * kLanes + l : q * kLanes;
     int je;
     slice_bounds(by, job.nj, first[l], je);
     len[l] = je - first[l];
@@ -203,42 +215,47 @@ void small_pass_item(const SmallPass<O>& job, long b) {
   AccL* acc = job.sums + b * job.n * shares;
   const Lanes eps = splat<Lanes>(job.eps2);
   static const Pred zero_record{};
-  // Share g of the item reads rows g, g + shares, ...: a chunk holds kRows
-  // of them, transposed once and met by every i-particle.
-  BodyL chunk[kRows];
+  const int* into = body_word_of<O>();
+  BodyL* chunk = chunk_rows<O>();
   LaneMask live[kRows];
-  for (int g = 0; g < shares; ++g) {
-    const int own = rows > g ? (rows - g + shares - 1) / shares : 0;
-    if (own == 0)
-      for (int i = 0; i < job.n; ++i) acc[i * shares + g] = AccL{};
-    for (int m0 = 0; m0 < own; m0 += kRows) {
-      const int nr = own - m0 < kRows ? own - m0 : kRows;
-      // Rows before `unmasked` lie within every live slice.
-      int unmasked = 0;
-      for (int k = 0; k < nr; ++k) {
-        const int r = g + shares * (m0 + k);
-        const int p = s + stride * r;
-        const Pred* rec[kLanes];
+  // Share g reads rows g, g + shares, ... of each chunk; every row is
+  // transposed once and met by every i-particle.
+  for (int r0 = 0; r0 < rows; r0 += kRows) {
+    const int nr = rows - r0 < kRows ? rows - r0 : kRows;
+    for (int k = 0; k < nr; ++k) {
+      const int p = s + stride * (r0 + k);
+      const Pred* rec[kLanes];
+      if (r0 + k < full) {
+        for (int l = 0; l < kLanes; ++l) rec[l] = job.jp + first[l] + p;
+      } else {
         for (int l = 0; l < kLanes; ++l) {
           rec[l] = p < len[l] ? job.jp + first[l] + p : &zero_record;
           live[k][l] = p < len[l] ? -1 : 0;
         }
-        load_row<O>(chunk[k], rec);
-        if (r < full) unmasked = k + 1;
       }
-      for (int i = 0; i < job.n; ++i) {
-        const BodyL me = O::template load<Lanes>(job.ip[i]);
-        AccL sum = m0 == 0 ? AccL{} : acc[i * shares + g];
-        for (int k = 0; k < unmasked; ++k) O::interaction(me, chunk[k], eps, sum);
-        for (int k = unmasked; k < nr; ++k) {
+      load_row<O>(chunk[k], rec, into);
+    }
+    // Rows of the chunk before `unmasked` need no mask.
+    const int unmasked = full - r0 >= nr ? nr : full > r0 ? full - r0 : 0;
+    for (int i = 0; i < job.n; ++i) {
+      const BodyL me = O::template load<Lanes>(job.ip[i]);
+      AccL* a = acc + i * shares;
+      for (int g = 0; g < shares; ++g) {
+        AccL sum = r0 == 0 ? AccL{} : a[g];
+        int k = g;
+        for (; k < unmasked; k += shares) O::interaction(me, chunk[k], eps, sum);
+        for (; k < nr; k += shares) {
           AccL next = sum;
           O::interaction(me, chunk[k], eps, next);
           select_lanes(live[k], sum, next);
         }
-        acc[i * shares + g] = sum;
+        a[g] = sum;
       }
     }
   }
+  // Shares that met no row.
+  for (int g = rows < shares ? rows : shares; g < shares; ++g)
+    for (int i = 0; i < job.n; ++i) acc[i * shares + g] = AccL{};
   // The block's merge levels h >= S: share g += share g + h.
   for (int h = shares / 2; h >= 1; h /= 2)
     for (int i = 0; i < job.n; ++i)
