@@ -17,7 +17,9 @@
 //     reduction's tree over the NSLICE columns (c += c + h) are operations on
 //     whole accumulators, or on one shifted down by h lanes.
 // Lanes of slices NJBLOCK .. NSLICE - 1, the reduction's zero columns, read
-// zero records and are set to zero before the column tree.
+// the records of a live slice, and their sums are set to zero before the
+// column tree. Lanes past the end of a shorter slice read a zero record and
+// keep their sums (a select), as its threads do no pair step there.
 //
 // The sweep is shared among the block team by slice group and by the residue
 // of the j-share modulo S: shares g = s (mod S) read rows p = s (mod S) only,
