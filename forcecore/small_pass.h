@@ -31,7 +31,6 @@
 
 #include <climits>
 #include <cstring>
-#include <memory>
 
 #include "forcecore/block_team.h"
 #include "forcecore/executor_host.h"
@@ -56,10 +55,6 @@ struct SmallPass {
   using Pred = typename O::Predictor;
   using BodyL = typename O::template Body<Lanes>;
   using AccL = typename O::template Acc<Lanes>;
-  // Rows transposed at a time: consecutive rows, read in the order the
-  // records lie, and 128 / jsplit or more rows per share, over which a
-  // share's sums stay in registers.
-  static constexpr int kRows = 128;
 
   int n;
   int nj;
@@ -71,6 +66,16 @@ struct SmallPass {
   int shares;  // j-shares per item: jsplit / S
   AccL* sums;  // item b's accumulators at sums + b * n * shares, i-major
 };
+
+// Rows transposed at a time, on the stack (at most 32 KiB): consecutive
+// rows, read in the order the records lie, and several rows per share, over
+// which a share's sums stay in registers. A function, not a static member:
+// the per-instruction-set builds (-fno-weak) cannot share constant data.
+template <class O>
+constexpr int sweep_rows() {
+  constexpr int fit = static_cast<int>(32768 / sizeof(typename O::template Body<Lanes>));
+  return fit >= 128 ? 128 : fit >= 64 ? 64 : fit >= 32 ? 32 : 16;
+}
 
 // Whether this pass takes the sweep: the default executor only (the plain
 // and reversed ones are the references it is tested against), a record whose
@@ -176,23 +181,13 @@ NBF_DEV void load_row(typename SmallPass<O>::BodyL& row, const typename O::Predi
 #undef NBF_HALF_LO
 #undef NBF_HALF_HI
 
-// A thread's transposed rows: on the heap, since they are too large for
-// every caller's stack, and freed when the thread ends.
-template <class O>
-typename SmallPass<O>::BodyL* chunk_rows() {
-  using BodyL = typename SmallPass<O>::BodyL;
-  thread_local std::unique_ptr<BodyL[]> rows;
-  if (!rows) rows.reset(new BodyL[SmallPass<O>::kRows]);
-  return rows.get();
-}
-
 // Item b: slice group b / S, j-shares b % S (mod S), every i-particle.
 template <class O>
 void small_pass_item(const SmallPass<O>& job, long b) {
   using Pred = typename O::Predictor;
   using BodyL = typename O::template Body<Lanes>;
   using AccL = typename O::template Acc<Lanes>;
-  constexpr int kRows = SmallPass<O>::kRows;
+  constexpr int kRows = sweep_rows<O>();
   const int q = static_cast<int>(b / job.items);
   const int s = static_cast<int>(b % job.items);
   const int stride = job.items;
@@ -216,9 +211,9 @@ void small_pass_item(const SmallPass<O>& job, long b) {
   const int shares = job.shares;
   AccL* acc = job.sums + b * job.n * shares;
   const Lanes eps = splat<Lanes>(job.eps2);
-  static const Pred zero_record{};
+  const Pred zero_record{};
   const int* into = body_word_of<O>();
-  BodyL* chunk = chunk_rows<O>();
+  BodyL chunk[kRows];
   LaneMask live[kRows];
   // Share g reads rows g, g + shares, ... of each chunk; every row is
   // transposed once and met by every i-particle.
