@@ -16,13 +16,18 @@
 //                       (up to the library's j-stamp)
 //   x_quiet             small call with another process spinning on one
 //                       core, its time over the quiet small call's
+//   us_per_call         time of one call, in microseconds (small-call sweep)
+//   x_next_ni           a sweep call's time over that of the next larger ni
+//                       at the same nj; above 1, a larger call is faster
 #include <omp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -60,6 +65,10 @@ constexpr Shape kSingle{"single", 1, 65536};
 // where only the fixed cost of a call counts.
 constexpr Shape kSmall{"small_call", 2, 2};
 constexpr Shape kShapes[] = {kFull, kBlockStep, kSingle};
+// The calls of small block steps: few i-particles against a small and a
+// large j-set, where the fixed cost of a call and of each block shows.
+constexpr int kSweepNi[] = {1, 2, 4, 8, 16, 64};
+constexpr int kSweepNj[] = {1024, 65536};
 
 double pairs(const Shape& s) { return static_cast<double>(s.ni) * s.nj; }
 
@@ -224,6 +233,31 @@ void bm_small_call_hog(benchmark::State& state) {
   set_counter(state, "x_quiet", secs / quiet);
 }
 
+std::string sweep_name(int ni, int nj) {
+  return kLib + "/small_sweep/ni:" + std::to_string(ni) + "/nj:" + std::to_string(nj);
+}
+
+// The sweep's shapes take their particles from the large cloud: its first
+// nj as j-particles, the first ni of those as i-particles.
+void bm_sweep(benchmark::State& state, int ni, int nj) {
+  const Shape s{"small_sweep", ni, nj};
+  ForceCall call(s);
+  call();
+  const double secs = timed_loop(state, call);
+  measured()[sweep_name(ni, nj)] = pairs(s) / secs;
+  set_counter(state, "us_per_call", secs * 1e6);
+  set_counter(state, "interactions_per_s", pairs(s) / secs);
+  set_counter(state, "pct_full_pass", 100.0 * pairs(s) / secs / library_rate(kFull));
+  // The larger ni runs after this one: its time is measured here.
+  const int* next = std::upper_bound(std::begin(kSweepNi), std::end(kSweepNi), ni);
+  if (next != std::end(kSweepNi)) {
+    const Shape larger{"small_sweep", *next, nj};
+    ForceCall other(larger);
+    const double rate = rate_of(sweep_name(*next, nj), pairs(larger), other);
+    set_counter(state, "x_next_ni", secs / (pairs(larger) / rate));
+  }
+}
+
 [[maybe_unused]] double full_pass_rate() { return library_rate(kFull); }
 
 void bm_library_threads(benchmark::State& state, int threads) {
@@ -320,6 +354,11 @@ void register_all() {
   benchmark::RegisterBenchmark((kLib + "/" + kSmall.name).c_str(), bm_library, kSmall)
       ->UseRealTime()
       ->Unit(benchmark::kMicrosecond);
+  for (int nj : kSweepNj)
+    for (int ni : kSweepNi)
+      benchmark::RegisterBenchmark(sweep_name(ni, nj).c_str(), bm_sweep, ni, nj)
+          ->UseRealTime()
+          ->Unit(benchmark::kMicrosecond);
   benchmark::RegisterBenchmark((kLib + "/" + kSmall.name + "/hog").c_str(), bm_small_call_hog)
       ->UseRealTime()
       ->Unit(benchmark::kMicrosecond)

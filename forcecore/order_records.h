@@ -12,6 +12,8 @@
 //   load<F>(p)    each listed field of the Predictor, then its mass, splat;
 //   store(a, r)   the sums into the device record; words no field names are 0;
 //   add(a, b)     a += b: ds_add on the acceleration, one rounded + per word;
+//                 a and b are ForceDev or a lane form with the same members
+//                 (Acc<Lanes>, as the host's small-pass sweep sums);
 //   to_force(s,d) the device record widened to the caller's doubles.
 // The order's Predictor, ForceDev and Force must name the fields alike, with
 // the acceleration a float2[3] in ForceDev and a double[3] in Force.
@@ -58,7 +60,8 @@
     }                                                              \
     SUMS(NBF_FIELD_STORE_)                                         \
   }                                                                \
-  NBF_DEV static void add(ForceDev& a, const ForceDev& b) {        \
+  template <class R, class S>                                      \
+  NBF_DEV static void add(R& a, const S& b) {                      \
     for (int c = 0; c < 3; ++c) ds_add(a.acc[c], b.acc[c]);        \
     SUMS(NBF_FIELD_ADD_)                                           \
   }                                                                \

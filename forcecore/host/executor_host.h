@@ -17,6 +17,10 @@ ExecutionMode execution_mode();
 // The array the kernels of the current call read in place, if any.
 InputRegion input_region();
 
+// Records whether the current pass runs as one sweep (small_pass.h); read by
+// last_pass_swept().
+void note_pass_swept(bool swept);
+
 template <class Body>
 void run_grid(rt::Dim3 grid, Body body) {
   struct Context {

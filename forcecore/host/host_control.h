@@ -50,6 +50,10 @@ enum class Fanout {
 };
 void set_fanout(Fanout fanout);
 
+// Whether the last pass of calc_force ran as one sweep of the host (a pass
+// of few i-particles with the default executor) rather than block by block.
+bool last_pass_swept();
+
 // Kernels registered at process start, in registration order.
 std::vector<std::string> registered_kernels();
 

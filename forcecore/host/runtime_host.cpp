@@ -26,6 +26,7 @@ struct State {
   int device = 0;
   ExecutionMode mode{false, false, Fanout::measured};
   InputRegion input{nullptr, nullptr};
+  bool swept = false;
   std::vector<std::pair<std::string, const void*>> kernels;
 };
 
@@ -98,6 +99,10 @@ void set_fanout(Fanout fanout) { state().mode.fanout = fanout; }
 ExecutionMode execution_mode() { return state().mode; }
 
 InputRegion input_region() { return state().input; }
+
+void note_pass_swept(bool swept) { state().swept = swept; }
+
+bool last_pass_swept() { return state().swept; }
 
 std::vector<std::string> registered_kernels() {
   std::vector<std::string> names;

@@ -102,16 +102,22 @@ void compute_force(int ni, int nj, const typename L::Order::Predictor* ipred,
     *ip_time = (wtime() - t0) + *ip_time;
 
     const rt::Dim3 gravity_grid{static_cast<unsigned>((n - 1) / NTHREAD + 1), NJBLOCK, 1};
+    const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};
+    // The host may run a small pass as one sweep into fo_reduce, with the
+    // kernels' bits; both launches are checked all the same.
+    const bool swept = rt::sweeps_pass<O>(n);
     // A refused launch leaves the partial sums of an earlier pass in fo_dev;
     // they must never come back as results.
     check_or_exit(
         L::kName, line::kForceLaunchGravity,
-        rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, jp, b.fo_dev, eps2));
+        swept ? rt::admit(L::gravity, gravity_grid, block)
+              : rt::launch(L::gravity, gravity_grid, block, n, nj, b.ip_dev, jp, b.fo_dev, eps2));
     if (L::kLineGravityWait != 0)
       check_and_report(L::kName, L::kLineGravityWait, rt::synchronize());
-    const rt::Dim3 reduce_grid{static_cast<unsigned>((n - 1) / 4 + 1), 1, 1};
     check_or_exit(L::kName, line::kForceLaunchReduce,
-                  rt::launch(L::reduce, reduce_grid, block, b.fo_dev, b.fo_reduce));
+                  swept ? rt::admit(L::reduce, reduce_grid, block)
+                        : rt::launch(L::reduce, reduce_grid, block, b.fo_dev, b.fo_reduce));
+    if (swept) rt::sweep_pass<O>(n, nj, b.ip_dev, jp, b.fo_reduce, eps2);
     if (L::kLineReduceWait != 0) {
       check_and_report(L::kName, L::kLineReduceWait, rt::synchronize());
     } else {

@@ -27,12 +27,25 @@ Status launch(void (*kernel)(P...), Dim3 grid, Dim3 block, A... args) {
   return static_cast<Status>(cudaGetLastError());
 }
 
+// The device runs every pass through its two kernels.
+template <class O>
+constexpr bool sweeps_pass(int) {
+  return false;
+}
+template <class K>
+Status admit(K, Dim3, Dim3) {
+  return kSuccess;
+}
+template <class O, class Pred, class Rec>
+void sweep_pass(int, int, const Pred*, const Pred*, Rec*, float) {}
+
 }  // namespace nbf::rt
 
 #else
 
 #include "forcecore/host/executor_host.h"
 #include "forcecore/host/host_control.h"
+#include "forcecore/host/small_pass.h"
 
 // A kernel: a function run once per block by the host executor. Each
 // instruction-set variant of a library keeps its kernels to itself.
@@ -56,6 +69,24 @@ Status launch(void (*kernel)(HostBlock&, P...), Dim3 grid, Dim3 block, A... args
   if (status != kSuccess) return status;
   host::run_grid(grid, [&](HostBlock& blk) { kernel(blk, static_cast<P>(args)...); });
   return kSuccess;
+}
+
+// A pass of few i-particles runs as one sweep with the bits of the
+// interaction and reduction kernels (small_pass.h). Its launches are still
+// checked as launch() checks them, by admit(), without running the kernels.
+template <class O>
+bool sweeps_pass(int n) {
+  const bool swept = host::small_pass_fits<O>(n);
+  host::note_pass_swept(swept);
+  return swept;
+}
+template <class... P>
+Status admit(void (*kernel)(HostBlock&, P...), Dim3 grid, Dim3 block) {
+  return host::begin_launch(reinterpret_cast<const void*>(kernel), grid, block);
+}
+template <class O, class Pred, class Rec>
+void sweep_pass(int n, int nj, const Pred* ip, const Pred* jp, Rec* out, float eps2) {
+  host::run_small_pass<O>(n, nj, ip, jp, out, eps2);
 }
 
 }  // namespace nbf::rt

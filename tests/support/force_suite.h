@@ -18,6 +18,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <omp.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -105,6 +106,7 @@ class ForceSuite : public ::testing::Test {
     nbf::host::set_device_count(1);
     nbf::host::set_thread_order(nbf::host::ThreadOrder::forward);
     nbf::host::set_executor(nbf::host::Executor::lanes);
+    nbf::host::set_fanout(nbf::host::Fanout::measured);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
   }
   void TearDown() override { SetUp(); }
@@ -202,6 +204,46 @@ TYPED_TEST_P(ForceSuite, BitsDoNotDependOnExecutionOverManyTiles) {
     EXPECT_EQ(std::memcmp(pot_lanes.data(), potential().data(), 1000 * sizeof(double)), 0);
     nbf::host::set_executor(nbf::host::Executor::lanes);
   }
+}
+
+// Passes of up to 64 i-particles run on the host as one sweep rather than
+// block by block; they must give the bits of the plain executor, for every
+// sharing of the i-particles among a block's threads (ni = 1 ... 64), slices
+// of none to a few records and slices that end inside a tile, on one thread
+// and shared among several.
+TYPED_TEST_P(ForceSuite, SmallPassesGiveThePlainExecutorsBits) {
+  using A = TypeParam;
+  const auto cloud = predictors<A>(plummer_cloud(8405, 37));
+  const int threads_before = omp_get_max_threads();
+  for (int nj : {1, 29, 300, 3589, 8405}) {
+    const std::vector<typename A::Predictor> jp(cloud.begin(), cloud.begin() + nj);
+    for (int ni = 1; ni <= 64; ni += nj > 3589 ? 7 : 1) {
+      // From the middle of the j-particles on: where nj allows, each
+      // i-particle meets itself.
+      const std::vector<typename A::Predictor> is(cloud.begin() + nj / 2,
+                                                  cloud.begin() + nj / 2 + ni);
+      nbf::host::set_executor(nbf::host::Executor::plain);
+      const auto want = forces<A>(is, jp, 1e-4f);
+      ASSERT_FALSE(nbf::host::last_pass_swept());
+      nbf::host::set_executor(nbf::host::Executor::lanes);
+      nbf::host::set_fanout(nbf::host::Fanout::never);
+      const auto alone = forces<A>(is, jp, 1e-4f);
+      ASSERT_TRUE(nbf::host::last_pass_swept()) << "ni " << ni;
+      EXPECT_TRUE(same_bits<A>(want.force, alone.force))
+          << "one thread, ni " << ni << ", nj " << nj;
+      nbf::host::set_fanout(nbf::host::Fanout::always);
+      omp_set_num_threads(3);
+      const auto shared = forces<A>(is, jp, 1e-4f);
+      omp_set_num_threads(threads_before);
+      nbf::host::set_fanout(nbf::host::Fanout::measured);
+      EXPECT_TRUE(same_bits<A>(want.force, shared.force))
+          << "three threads, ni " << ni << ", nj " << nj;
+    }
+  }
+  // A pass past the sweep's size goes block by block.
+  const std::vector<typename A::Predictor> many(cloud.begin(), cloud.begin() + 65);
+  forces<A>(many, cloud, 1e-4f);
+  EXPECT_FALSE(nbf::host::last_pass_swept());
 }
 
 // Records that end where readable memory ends: a mapping whose last page is
@@ -511,6 +553,7 @@ TYPED_TEST_P(ForceSuite, RefusedLaunchesEndTheProcess) {
 REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
                             BitsDoNotDependOnExecutionOverManyTiles,
+                            SmallPassesGiveThePlainExecutorsBits,
                             JPredictorsAreReadInPlaceWithinTheirArray, SelfInteractionIsExactlyZero,
                             LaterCallsMayBringMoreJParticles, TimersAndEmptyCalls,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
