@@ -246,6 +246,33 @@ TYPED_TEST_P(ForceSuite, SmallPassesGiveThePlainExecutorsBits) {
   EXPECT_FALSE(nbf::host::last_pass_swept());
 }
 
+// A call whose last pass is small: the first 4,096 i-particles go block by
+// block, the last few through the sweep, and all of them get the plain
+// executor's bits. Without softening, with i-particles that are no
+// j-particles (no pair meets itself), likewise.
+TYPED_TEST_P(ForceSuite, CallsEndingInASmallPassGiveThePlainExecutorsBits) {
+  using A = TypeParam;
+  const auto cloud = predictors<A>(plummer_cloud(4400, 41));
+  const std::vector<typename A::Predictor> jp(cloud.begin(), cloud.begin() + 301);
+  struct Case {
+    std::vector<typename A::Predictor> ip;
+    float eps2;
+  };
+  const Case cases[] = {{{cloud.begin(), cloud.begin() + 4099}, 1e-4f},
+                        {{cloud.begin() + 4300, cloud.begin() + 4337}, 0.0f}};
+  for (const Case& c : cases) {
+    nbf::host::set_executor(nbf::host::Executor::plain);
+    const auto want = forces<A>(c.ip, jp, c.eps2);
+    nbf::host::set_executor(nbf::host::Executor::lanes);
+    const auto got = forces<A>(c.ip, jp, c.eps2);
+    EXPECT_TRUE(nbf::host::last_pass_swept());
+    EXPECT_TRUE(same_bits<A>(want.force, got.force)) << "ni " << c.ip.size();
+    for (const auto& f : got.force)
+      for (int k = 0; k < A::kDerivs; ++k)
+        for (int a = 0; a < 3; ++a) ASSERT_TRUE(std::isfinite(A::deriv(f, k)[a]));
+  }
+}
+
 // Records that end where readable memory ends: a mapping whose last page is
 // made inaccessible, with the records placed right before it. Reading one
 // byte past them ends the test program.
@@ -554,6 +581,7 @@ REGISTER_TYPED_TEST_SUITE_P(ForceSuite, MatchesDoublePrecisionReference,
                             CountsAtPassAndSliceBoundaries, BitsDoNotDependOnExecution,
                             BitsDoNotDependOnExecutionOverManyTiles,
                             SmallPassesGiveThePlainExecutorsBits,
+                            CallsEndingInASmallPassGiveThePlainExecutorsBits,
                             JPredictorsAreReadInPlaceWithinTheirArray, SelfInteractionIsExactlyZero,
                             LaterCallsMayBringMoreJParticles, TimersAndEmptyCalls,
                             PotentialMatchesReferenceAndExcludesCoincidentSources,
