@@ -118,8 +118,9 @@ TEST_F(FewBodyRuns, PythagoreanStepsStayBoundedAsEtaFalls) {
     double steps[2];
     for (int k = 0; k < 2; ++k) {
       const std::string eta = k == 0 ? "1e-3" : "1e-4";
-      const Outcome o = run("timeout 60 " + command(order, "--t-end 2 --eps 1e-8 --eta " + eta +
-                                                               " --energy e.csv --energy-limit 0"));
+      const Outcome o =
+          run("OMP_NUM_THREADS=1 timeout 60 '" + program(order) + "' --t-end 2 --eps 1e-8 --eta " +
+              eta + " --energy e.csv --energy-limit 0");
       ASSERT_EQ(o.status, 0) << "order " << order << ", eta " << eta << ": " << o.err;
       steps[k] = read_csv(dir_ / "e.csv").back()[kParticleSteps];
     }
