@@ -11,6 +11,7 @@
 #include "kepler.h"
 #include "model.h"
 #include "run_program.h"
+#include "scheme.h"
 
 namespace hermite_test {
 namespace {
@@ -118,8 +119,9 @@ TEST_F(FewBodyRuns, PythagoreanStepsStayBoundedAsEtaFalls) {
     double steps[2];
     for (int k = 0; k < 2; ++k) {
       const std::string eta = k == 0 ? "1e-3" : "1e-4";
-      const Outcome o = run("timeout 60 " + command(order, "--t-end 2 --eps 1e-8 --eta " + eta +
-                                                               " --energy e.csv --energy-limit 0"));
+      const Outcome o =
+          run("OMP_NUM_THREADS=1 timeout 60 '" + program(order) + "' --t-end 2 --eps 1e-8 --eta " +
+              eta + " --energy e.csv --energy-limit 0");
       ASSERT_EQ(o.status, 0) << "order " << order << ", eta " << eta << ": " << o.err;
       steps[k] = read_csv(dir_ / "e.csv").back()[kParticleSteps];
     }
@@ -175,6 +177,9 @@ TEST_F(FewBodyRuns, EighthOrderKeepsAnOrbitOfEccentricity099AtItsDefault) {
   auto run_order = [&](int order) {
     const Outcome o = run(command(order, "--t-end 62.84 --eps 1e-8 --energy '' --snapshots s"));
     EXPECT_EQ(o.status, 0) << o.err;
+    char eta[64];  // the header line names the eta in use
+    std::snprintf(eta, sizeof eta, "eta = %g,", hermite::default_eta(order));
+    EXPECT_NE(o.out.find(eta), std::string::npos) << o.out;
     OrbitErrors err;
     for (int k = 1; k <= 503; ++k) {  // every 1/8 up to 62.875
       char name[32];
