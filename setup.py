@@ -22,7 +22,7 @@ from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
 
 ROOT = pathlib.Path(__file__).resolve().parent
-MODULES = ["_order4", "_order6", "_order8", "_model"]
+MODULES = ["_order4", "_order6", "_order8", "_model", "_diagnostics"]
 
 
 class CMakeBuild(build_ext):
