@@ -8,6 +8,8 @@ namespace hermite {
 
 #ifdef HERMITE_HAVE_MPI
 
+Comm::Comm() = default;
+
 Comm::Comm(int* argc, char*** argv) {
   int initialised = 0;
   MPI_Initialized(&initialised);
@@ -78,6 +80,7 @@ double Comm::min(double v) const {
 #else
 
 struct Comm::Vote {};
+Comm::Comm() = default;
 Comm::Comm(int*, char***) {}
 Comm::~Comm() = default;
 int Comm::vote_max(int) { return 0; }

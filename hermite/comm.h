@@ -14,7 +14,7 @@ class Comm {
   // Starts MPI when the program was built with it.
   Comm(int* argc, char*** argv);
   // One process on its own, without MPI (for tests and tools).
-  Comm() = default;
+  Comm();
   ~Comm();
   Comm(const Comm&) = delete;
   Comm& operator=(const Comm&) = delete;
