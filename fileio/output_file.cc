@@ -26,8 +26,10 @@ void set_pending(const std::string& name) {
 
 void clear_pending() { g_have_pending = 0; }
 
+// "cannot create 'PATH': reason", the form plummer_gen has always used.
 [[noreturn]] void fail(const std::string& path, const std::string& what, int err) {
-  throw FileError(path + ": " + what + (err != 0 ? std::string(": ") + std::strerror(err) : ""));
+  throw FileError(what + " '" + path + "'" +
+                  (err != 0 ? std::string(": ") + std::strerror(err) : ""));
 }
 
 std::string folder_of(const std::string& path) {
@@ -64,7 +66,7 @@ void sync_folder(const std::string& folder) {
 }  // namespace
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
-  if (path.empty()) fail("(empty name)", "no file name given", 0);
+  if (path.empty()) fail("", "no file name given for", 0);
   target_ = follow_links(path);
   struct stat st;
   const bool exists = ::stat(target_.c_str(), &st) == 0;
@@ -75,10 +77,10 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     if (fd < 0) fail(path, "cannot open for writing", errno);
     in_place_ = true;
   } else if (exists && !S_ISREG(st.st_mode)) {
-    const char* kind = S_ISDIR(st.st_mode)   ? "a directory"
-                       : S_ISBLK(st.st_mode) ? "a block device"
-                                             : "neither a regular file, a FIFO nor a device";
-    fail(path, std::string("is ") + kind + "; refusing to write it", 0);
+    const char* kind = S_ISDIR(st.st_mode)   ? "it is a directory"
+                       : S_ISBLK(st.st_mode) ? "it is a block device"
+                                             : "it is neither a regular file, a FIFO nor a device";
+    throw FileError("refusing to write '" + path + "': " + kind);
   } else {
     const std::string folder = folder_of(target_);
     // 0666 less the umask for a new file, as a plain fopen would create it.
@@ -136,7 +138,7 @@ void OutputFile::abandon() noexcept {
 }
 
 void OutputFile::commit() {
-  if (stream_ == nullptr) fail(path_, "commit of a file not open", 0);
+  if (stream_ == nullptr) fail(path_, "commit of a file not open:", 0);
   std::FILE* s = stream_;
   const int fd = ::fileno(s);
   int err = 0;
@@ -163,7 +165,7 @@ void OutputFile::commit() {
   if (err == 0 && !in_place_ && std::rename(temp_.c_str(), target_.c_str()) != 0) err = errno;
   if (err != 0) {
     abandon();
-    fail(path_, "write failed", err);
+    fail(path_, "cannot write", err);
   }
   temp_.clear();
   clear_pending();
@@ -175,7 +177,7 @@ void write_file(const std::string& path, const std::string& bytes) {
   if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), out.stream()) != bytes.size()) {
     const int err = errno;
     out.abandon();
-    fail(path, "write failed", err);
+    fail(path, "cannot write", err);
   }
   out.commit();
 }

@@ -1,5 +1,5 @@
 // Models as numpy arrays: the Plummer sampler of plummer_gen and the model
-// file format that plummer_gen writes and the integrators read.
+// files (text or HDF5) that plummer_gen writes and the integrators read.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -75,8 +75,8 @@ py::tuple read_model(const std::string& path) {
                         model.time);
 }
 
-void write_model(const std::string& path, const Array& m, const Array& x, const Array& v,
-                 double t) {
+void write_model(const std::string& path, const Array& m, const Array& x, const Array& v, double t,
+                 const std::string& format) {
   hermite::Model model;
   const py::ssize_t n = particle_count(m);
   model.time = t;
@@ -84,7 +84,10 @@ void write_model(const std::string& path, const Array& m, const Array& x, const 
   model.pos = to_rows(x, n, "x");
   model.vel = to_rows(v, n, "v");
   try {
-    hermite::write_model(path, model);
+    const hermite::ModelFormat f = format == "hdf5"   ? hermite::ModelFormat::kHdf5
+                                   : format == "text" ? hermite::ModelFormat::kText
+                                                      : hermite::ModelFormat::kByName;
+    hermite::write_model(path, model, f);
   } catch (const hermite::ModelError& e) {
     PyErr_SetString(PyExc_OSError, e.what());
     throw py::error_already_set();
@@ -112,5 +115,5 @@ PYBIND11_MODULE(_model, mod) {
   mod.def("lagrangian_radii", &lagrangian_radii, py::arg("m"), py::arg("x"), py::arg("fractions"));
   mod.def("read_model", &read_model, py::arg("path"));
   mod.def("write_model", &write_model, py::arg("path"), py::arg("m"), py::arg("x"), py::arg("v"),
-          py::arg("t"));
+          py::arg("t"), py::arg("format"));
 }

@@ -201,10 +201,11 @@ class Hermite {
       throw py::value_error("advance(" + std::to_string(t) +
                             "): the integrator is already at t = " + std::to_string(time()));
     }
-    // One dt_max at a time, so that Ctrl-C stops a long run between them.
+    // One block step at a time, so that Ctrl-C is answered after the step
+    // under way: the particles are then left at that step, consistent, and
+    // a later advance() goes on from there.
     while (integ_.time() < target) {
-      const double next = std::fmin(target, integ_.time() + h);
-      run([&] { integ_.advance_to(next); });
+      run([&] { integ_.step(); });
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
   }

@@ -210,10 +210,11 @@ def plummer(n=None, np_=None, seed=None, count=None):
 
 
 def read_model(path):
-    """Reads a model file (data.inp format): (m, x, v, t).
+    """Reads a model file, text (data.inp format) or HDF5: (m, x, v, t).
 
-    Raises OSError for a file that cannot be opened and ValueError, naming
-    the line, for one that is malformed.
+    The format is told by the file's first bytes. Raises OSError for a file
+    that cannot be opened and ValueError, naming the line or the dataset,
+    for one that is malformed.
     """
     path = os.fspath(path)
     with open(path, "rb"):
@@ -221,12 +222,19 @@ def read_model(path):
     return _model.read_model(path)
 
 
-def write_model(path, m, x, v, t=0.0):
-    """Writes a model file in the data.inp format, atomically.
+def write_model(path, m, x, v, t=0.0, format=None):
+    """Writes a model file, text (data.inp format) or HDF5, atomically.
 
-    Reading it back gives the same doubles. Raises OSError when the file
-    cannot be written.
+    format: "text", "hdf5", or None for HDF5 where the name ends in .h5 or
+    .hdf5 and text otherwise. An HDF5 file holds the datasets mass,
+    position, velocity and id and the attributes time, N, G, units and
+    number. A regular file is replaced whole and keeps its mode; a symbolic
+    link is followed; a FIFO or a device is written in place. Reading it
+    back gives the same doubles. Raises OSError when the file cannot be
+    written.
     """
+    if format not in (None, "text", "hdf5"):
+        raise ValueError(f"format must be 'text', 'hdf5' or None, found {format!r}")
     m = _masses(m)
     if m.shape[0] == 0:
         raise ValueError("the model has no particles")
@@ -234,7 +242,8 @@ def write_model(path, m, x, v, t=0.0):
         raise ValueError("model files hold positive masses only")
     n = m.shape[0]
     t = float(_real_array(t, "t"))
-    return _model.write_model(os.fspath(path), m, _vectors(x, n, "x"), _vectors(v, n, "v"), t)
+    return _model.write_model(os.fspath(path), m, _vectors(x, n, "x"), _vectors(v, n, "v"), t,
+                              format or "")
 
 
 def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
@@ -262,9 +271,11 @@ class Hermite:
     and steps are computed here.
 
     advance(t) runs block steps to t, where all particles are synchronised;
-    t - t0 must be a multiple of dt_max. A failed integration (a step below
-    2^-40, a force that is not finite) raises RuntimeError, and so does
-    every later call.
+    t - t0 must be a multiple of dt_max. Ctrl-C (KeyboardInterrupt) is
+    answered after the block step under way; the integrator then stands at
+    that step, t tells where, and a later advance() goes on from there. A
+    failed integration (a step below 2^-40, a force that is not finite)
+    raises RuntimeError, and so does every later call.
 
     Attributes: t (current time), x, v (copies of the state), steps
     (particle steps so far), block_steps, dt (every particle's step).

@@ -109,4 +109,6 @@ def test_integrator_refuses_an_unwritable_radii_file(tmp_path):
                           "--radii", str(tmp_path / "no" / "radii.csv")], cwd=tmp_path,
                          capture_output=True, text=True)
     assert run.returncode == 1
-    assert "radii.csv: cannot create" in run.stderr
+    # Refused before the start-up, for its folder.
+    assert "radii.csv': the folder" in run.stderr and "cannot be used" in run.stderr
+    assert "t = 0 " not in run.stdout
