@@ -281,7 +281,7 @@ class Integrator {
   double time_ = 0.0;           // time of the last block step
   Predicted pred_;
   std::vector<int> active_;
-  std::vector<Vec3> f_;  // forces of the last call, K per particle
+  std::vector<Vec3> f_;      // forces of the last call, K per particle
   std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
 };

@@ -83,6 +83,5 @@ PYBIND11_MODULE(_diagnostics, mod) {
   mod.attr("fractions") = fractions;
   mod.attr("escape_radius") = diagnostics::kEscapeRadius;
   mod.attr("neighbours") = diagnostics::kDensityNeighbours;
-  mod.def("core", &core, py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"),
-          py::arg("pot"));
+  mod.def("core", &core, py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("pot"));
 }
