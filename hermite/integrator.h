@@ -367,7 +367,7 @@ class Integrator {
   Schedule schedule_;       // particles by the end of their steps
   bool scheduled_ = false;  // schedule_ holds every particle as t_, dt_ say
   std::vector<int> active_;
-  std::vector<Vec3> f_;  // forces of the last call, K per particle
+  std::vector<Vec3> f_;      // forces of the last call, K per particle
   std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
 };

@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -82,6 +83,5 @@ PYBIND11_MODULE(_diagnostics, mod) {
   mod.attr("fractions") = fractions;
   mod.attr("escape_radius") = diagnostics::kEscapeRadius;
   mod.attr("neighbours") = diagnostics::kDensityNeighbours;
-  mod.def("core", &core, py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"),
-          py::arg("pot"));
+  mod.def("core", &core, py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("pot"));
 }

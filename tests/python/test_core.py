@@ -81,3 +81,20 @@ def test_refusals(call, error, text):
     m, x, v = nbforce.plummer(count=64)
     with pytest.raises(error, match=text):
         call(m, x, v)
+
+
+def test_integrator_refuses_core_history_it_cannot_give(tmp_path):
+    m, x, v = nbforce.plummer(count=6)
+    nbforce.write_model(tmp_path / "six.inp", m, x, v)
+    run = subprocess.run([program("NBFORCE_HERMITE4"), "six.inp", "--t-end", "0.125", "--energy",
+                          "", "--core", "core.csv"], cwd=tmp_path, capture_output=True, text=True)
+    assert run.returncode == 1
+    assert "more than 6 particles" in run.stderr
+    assert not (tmp_path / "core.csv").exists()
+    m, x, v = nbforce.plummer(count=64)
+    nbforce.write_model(tmp_path / "model.inp", m, x, v)
+    run = subprocess.run([program("NBFORCE_HERMITE4"), "model.inp", "--t-end", "0.125",
+                          "--energy", "", "--core", str(tmp_path / "no" / "core.csv")],
+                         cwd=tmp_path, capture_output=True, text=True)
+    assert run.returncode == 1
+    assert "core.csv: cannot create" in run.stderr
