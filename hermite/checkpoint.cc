@@ -103,13 +103,14 @@ std::string encode_checkpoint(const Checkpoint& c) {
     w.f64(v);
   }
   for (const std::string* s :
-       {&c.input, &c.energy_csv, &c.snapshots, &c.snapshot_format, &c.radii_csv}) {
+       {&c.input, &c.energy_csv, &c.snapshots, &c.snapshot_format, &c.radii_csv, &c.core_csv}) {
     w.str(*s);
   }
   w.f64(c.t0);
   w.i32(c.number0);
   w.i64(c.next_output);
   w.i64(c.radii_bytes);
+  w.i64(c.core_bytes);
   w.f64(c.wall);
   const ReportState& r = c.report;
   w.i32(r.have_e0 ? 1 : 0);
@@ -174,13 +175,15 @@ Checkpoint decode_checkpoint(const std::string& b, const std::string& name) {
        {&c.eps, &c.eta, &c.dt_max, &c.shared_dt, &c.dt_out, &c.energy_limit, &c.t_end}) {
     *v = r.f64();
   }
-  for (std::string* s : {&c.input, &c.energy_csv, &c.snapshots, &c.snapshot_format, &c.radii_csv}) {
+  for (std::string* s :
+       {&c.input, &c.energy_csv, &c.snapshots, &c.snapshot_format, &c.radii_csv, &c.core_csv}) {
     *s = r.str();
   }
   c.t0 = r.f64();
   c.number0 = r.i32();
   c.next_output = r.i64();
   c.radii_bytes = r.i64();
+  c.core_bytes = r.i64();
   c.wall = r.f64();
   ReportState& rs = c.report;
   rs.have_e0 = r.i32() != 0;
@@ -215,7 +218,7 @@ Checkpoint decode_checkpoint(const std::string& b, const std::string& name) {
     r.bad("the particle arrays do not fit together");
   }
   if (c.next_output < 1 || c.number0 < 0 || !(c.dt_out > 0.0) || c.report.energy_bytes < 0 ||
-      c.radii_bytes < 0) {
+      c.radii_bytes < 0 || c.core_bytes < 0) {
     r.bad("the run's counters are out of range");
   }
   return c;

@@ -36,12 +36,13 @@ struct Checkpoint {
   double eps = 0.0, eta = 0.0, dt_max = 0.0, shared_dt = 0.0, dt_out = 0.0;
   double energy_limit = 0.0, t_end = 0.0;
   // The names of the run's files when the checkpoint was written.
-  std::string input, energy_csv, snapshots, snapshot_format, radii_csv;
+  std::string input, energy_csv, snapshots, snapshot_format, radii_csv, core_csv;
   // The model the run started from: its time and snapshot number.
   double t0 = 0.0;
   int number0 = 0;
   long long next_output = 1;  // the output the run was heading for
   long long radii_bytes = 0;  // length of the radii history
+  long long core_bytes = 0;   // length of the core history
   double wall = 0.0;          // wall seconds of the run so far
   ReportState report;         // energy reference, errors, energy history length
   std::vector<double> mass;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "history_file.h"
 #include "report.h"
 
 namespace hermite {
@@ -16,7 +17,11 @@ CoreFile::CoreFile(const std::string& path) : path_(path) {
   for (double f : diagnostics::kCoreFractions)
     std::fprintf(file_, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
   std::fputs(",nbin,ebin,nesc\n", file_);
+  bytes_ = std::ftell(file_);
 }
+
+CoreFile::CoreFile(const std::string& path, long long bytes)
+    : path_(path), file_(reopen_history(path, bytes)), bytes_(bytes) {}
 
 CoreFile::~CoreFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -30,16 +35,22 @@ void CoreFile::write(double t, const diagnostics::Core& c) {
   if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
     throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
   }
+  bytes_ = std::ftell(file_);
 }
 
-CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps)
+CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,
+                       long long resume_bytes)
     : comm_(comm), eps_(eps), enabled_(!path.empty()) {
   if (enabled_ && n <= diagnostics::kDensityNeighbours) {
     throw std::runtime_error(path + ": the core diagnostics need more than " +
                              std::to_string(diagnostics::kDensityNeighbours) +
                              " particles, the model has " + std::to_string(n));
   }
-  if (enabled_) on_root(comm_, [&] { file_ = std::make_unique<CoreFile>(path); });
+  if (!enabled_) return;
+  on_root(comm_, [&] {
+    file_ = resume_bytes >= 0 ? std::make_unique<CoreFile>(path, resume_bytes)
+                              : std::make_unique<CoreFile>(path);
+  });
 }
 
 void CoreReport::output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,

@@ -20,27 +20,35 @@ namespace hermite {
 class CoreFile {
  public:
   explicit CoreFile(const std::string& path);
+  // Continues a history cut back to `bytes` (see reopen_history).
+  CoreFile(const std::string& path, long long bytes);
   ~CoreFile();
   CoreFile(const CoreFile&) = delete;
   CoreFile& operator=(const CoreFile&) = delete;
 
   void write(double t, const diagnostics::Core& c);
+  long long bytes() const { return bytes_; }  // written so far
 
  private:
   std::string path_;
   std::FILE* file_ = nullptr;
+  long long bytes_ = 0;
 };
 
 // Rank 0 computes and writes; a failure reaches every rank. An empty path
 // writes nothing. pot is the potential of every particle at the output (as
 // the energy computes it), eps the softening of the run. A model of n
 // particles too small for the diagnostics is refused here (runtime_error),
-// before any file is created.
+// before any file is created. resume_bytes >= 0: continues the history of a
+// checkpointed run (same file), cut back to that length.
 class CoreReport {
  public:
-  CoreReport(const std::string& path, const Comm& comm, int n, double eps);
+  CoreReport(const std::string& path, const Comm& comm, int n, double eps,
+             long long resume_bytes = -1);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
+  // The history's length on rank 0 (0 elsewhere and without a file).
+  long long bytes() const { return file_ ? file_->bytes() : 0; }
 
  private:
   const Comm& comm_;

@@ -81,8 +81,10 @@ void check_outputs(const Options& o, const std::string& reads, long long first, 
     const char* option;
     const std::string& path;
   };
-  const std::vector<Named> outputs = {
-      {"--energy", o.energy_csv}, {"--radii", o.radii_csv}, {"--checkpoint", o.checkpoint}};
+  const std::vector<Named> outputs = {{"--energy", o.energy_csv},
+                                      {"--radii", o.radii_csv},
+                                      {"--core", o.core_csv},
+                                      {"--checkpoint", o.checkpoint}};
   for (const Named& out : outputs) {
     if (out.path.empty()) continue;
     check_folder(out.option, out.path);

@@ -141,7 +141,8 @@ int program_main(int argc, char** argv) {
     Report report(info, comm, ck ? &ck->report : nullptr, !ck || ck->energy_csv != opt.energy_csv);
     RadiiReport radii(opt.radii_csv, comm,
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
-    CoreReport core(opt.core_csv, comm, model.size(), opt.eps);
+    CoreReport core(opt.core_csv, comm, model.size(), opt.eps,
+                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1);
     report.header();
 
     const double clock0 = wtime() - (ck ? ck->wall : 0.0);
@@ -185,6 +186,8 @@ int program_main(int argc, char** argv) {
         c.number0 = model.number;
         c.next_output = k;
         c.radii_bytes = radii.bytes();
+        c.core_csv = opt.core_csv;
+        c.core_bytes = core.bytes();
         c.wall = wall();
         c.report = report.state();
         c.mass = model.mass;

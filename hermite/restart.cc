@@ -64,6 +64,7 @@ Options restart_options(const Options& given, const Checkpoint& c) {
   if (!given.was_given("--t-end")) o.t_end = c.t_end;
   if (!given.was_given("--energy")) o.energy_csv = c.energy_csv;
   if (!given.was_given("--radii")) o.radii_csv = c.radii_csv;
+  if (!given.was_given("--core")) o.core_csv = c.core_csv;
   if (!given.was_given("--snapshots")) o.snapshots = c.snapshots;
   if (!given.was_given("--snapshot-format")) o.snapshot_format = c.snapshot_format;
   // Where the checkpoint goes: where asked, else back over the one read.

@@ -18,12 +18,16 @@ inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
 // One uninterrupted run, then one stopped by `sig` at a random moment
 // after its second output and continued: same final snapshot, same energy
-// rows (less the wall clock), same final line. ranks_after > 0: continued
+// rows (less the wall clock), same radii and core histories, same final
+// line. ranks_after > 0: continued
 // on that many ranks, compared by the caller.
 inline void stop_and_continue(const fs::path& dir, const std::string& prog,
                               const std::string& launcher, int ranks_after, int sig = SIGTERM) {
   const std::string run = launcher + quoted(prog) + kArgs;
-  const pid_t a = start(dir, run + " --energy a.csv --snapshots a --checkpoint a.ck", "a");
+  const pid_t a = start(
+      dir,
+      run + " --energy a.csv --snapshots a --checkpoint a.ck --radii a-radii.csv --core a-core.csv",
+      "a");
   // The moment of the stop is drawn from the first half of the time the
   // uninterrupted run takes from its second output to its last.
   ASSERT_TRUE(wait_for_lines(a, dir / "a.csv", 3)) << slurp(dir / "a.err");
@@ -34,7 +38,10 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
   ASSERT_EQ(finish(a), 0) << slurp(dir / "a.err");
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("pause seed " + std::to_string(seed) + ", " + prog);
-  const pid_t b = start(dir, run + " --energy b.csv --snapshots b --checkpoint b.ck", "b");
+  const pid_t b = start(
+      dir,
+      run + " --energy b.csv --snapshots b --checkpoint b.ck --radii b-radii.csv --core b-core.csv",
+      "b");
   ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");
   random_pause(seed, static_cast<int>(rest.count() / 2));
   ::kill(b, sig);
@@ -62,6 +69,9 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
   if (ranks_after > 0) return;  // another rank count: compared by the caller
   EXPECT_EQ(slurp(dir / "a0012.inp"), slurp(dir / "b0012.inp"));
   EXPECT_EQ(without_wall(slurp(dir / "a.csv")), without_wall(slurp(dir / "b.csv")));
+  EXPECT_EQ(slurp(dir / "a-radii.csv"), slurp(dir / "b-radii.csv"));
+  EXPECT_EQ(slurp(dir / "a-core.csv"), slurp(dir / "b-core.csv"));
+  EXPECT_NE(slurp(dir / "b-core.csv").find("\n0.75,"), std::string::npos);
   const std::string done = final_line(slurp(dir / "a.out"));
   EXPECT_FALSE(done.empty());
   EXPECT_EQ(done, final_line(slurp(dir / "c.out")));
