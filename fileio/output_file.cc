@@ -32,13 +32,6 @@ void clear_pending() { g_have_pending = 0; }
                   (err != 0 ? std::string(": ") + std::strerror(err) : ""));
 }
 
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 // PATH with every symbolic link of its last component followed; the target
 // need not exist (a dangling link names the file to create).
 std::string follow_links(const std::string& path) {
@@ -64,6 +57,13 @@ void sync_folder(const std::string& folder) {
 }
 
 }  // namespace
+
+std::string folder_of(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
 
 OutputFile::OutputFile(const std::string& path) : path_(path) {
   if (path.empty()) fail("", "no file name given for", 0);

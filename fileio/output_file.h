@@ -58,4 +58,7 @@ void write_file(const std::string& path, const std::string& bytes);
 // written under a name, if any. Async-signal-safe.
 void remove_pending_temp() noexcept;
 
+// The folder that holds PATH: "." for a bare name, "/" for a file at the root.
+std::string folder_of(const std::string& path);
+
 }  // namespace fileio

@@ -10,32 +10,31 @@
 
 namespace hermite {
 
-CoreFile::CoreFile(const std::string& path) : path_(path) {
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
-  std::fputs("time,xd,yd,zd,rc,rhoc", file_);
-  for (double f : diagnostics::kCoreFractions)
-    std::fprintf(file_, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
-  std::fputs(",nbin,ebin,nesc\n", file_);
-  bytes_ = std::ftell(file_);
+namespace {
+
+std::string core_header() {
+  std::string h = "time,xd,yd,zd,rc,rhoc";
+  char column[16];
+  for (double f : diagnostics::kCoreFractions) {
+    std::snprintf(column, sizeof column, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
+    h += column;
+  }
+  return h + ",nbin,ebin,nesc";
 }
 
-CoreFile::CoreFile(const std::string& path, long long bytes)
-    : path_(path), file_(reopen_history(path, bytes)), bytes_(bytes) {}
+}  // namespace
 
-CoreFile::~CoreFile() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+CoreFile::CoreFile(const std::string& path) : history_(path, core_header()) {}
+
+CoreFile::CoreFile(const std::string& path, long long bytes) : history_(path, bytes) {}
 
 void CoreFile::write(double t, const diagnostics::Core& c) {
-  std::fprintf(file_, "%.17g,%.9e,%.9e,%.9e,%.9e,%.9e", t, c.centre[0], c.centre[1], c.centre[2],
-               c.rc, c.rhoc);
-  for (double r : c.radii) std::fprintf(file_, ",%.9e", r);
-  std::fprintf(file_, ",%d,%.9e,%d\n", c.nbin, c.ebin, c.nesc);
-  if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
-    throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
-  }
-  bytes_ = std::ftell(file_);
+  std::FILE* f = history_.file();
+  std::fprintf(f, "%.17g,%.9e,%.9e,%.9e,%.9e,%.9e", t, c.centre[0], c.centre[1], c.centre[2], c.rc,
+               c.rhoc);
+  for (double r : c.radii) std::fprintf(f, ",%.9e", r);
+  std::fprintf(f, ",%d,%.9e,%d", c.nbin, c.ebin, c.nesc);
+  history_.end_row();
 }
 
 CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,

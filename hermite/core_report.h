@@ -10,6 +10,7 @@
 
 #include "comm.h"
 #include "core.h"
+#include "history_file.h"
 #include "scheme.h"
 
 namespace hermite {
@@ -22,17 +23,12 @@ class CoreFile {
   explicit CoreFile(const std::string& path);
   // Continues a history cut back to `bytes` (see reopen_history).
   CoreFile(const std::string& path, long long bytes);
-  ~CoreFile();
-  CoreFile(const CoreFile&) = delete;
-  CoreFile& operator=(const CoreFile&) = delete;
 
   void write(double t, const diagnostics::Core& c);
-  long long bytes() const { return bytes_; }  // written so far
+  long long bytes() const { return history_.bytes(); }  // written so far
 
  private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  long long bytes_ = 0;
+  HistoryFile history_;
 };
 
 // Rank 0 computes and writes; a failure reaches every rank. An empty path

@@ -33,4 +33,26 @@ std::FILE* reopen_history(const std::string& path, long long bytes) {
   return f;
 }
 
+HistoryFile::HistoryFile(const std::string& path, const std::string& header) : path_(path) {
+  file_ = std::fopen(path.c_str(), "w");
+  if (file_ == nullptr) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
+  std::fputs(header.c_str(), file_);
+  end_row();
+}
+
+HistoryFile::HistoryFile(const std::string& path, long long bytes)
+    : path_(path), file_(reopen_history(path, bytes)), bytes_(bytes) {}
+
+HistoryFile::~HistoryFile() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void HistoryFile::end_row() {
+  std::fputs("\n", file_);
+  if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
+    throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
+  }
+  bytes_ = std::ftell(file_);
+}
+
 }  // namespace hermite

@@ -9,16 +9,10 @@
 #include <vector>
 
 #include "hdf5_model.h"
+#include "output_file.h"
 
 namespace hermite {
 namespace {
-
-std::string folder_of(const std::string& path) {
-  const auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 std::string base_of(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -43,7 +37,7 @@ std::string prefix_of(const Options& o) {
 }
 
 void check_folder(const std::string& option, const std::string& path) {
-  const std::string folder = folder_of(path);
+  const std::string folder = fileio::folder_of(path);
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0) {
     throw UsageError(option + " '" + path + "': the folder '" + folder +
@@ -125,7 +119,7 @@ void check_outputs(const Options& o, const std::string& reads, long long first, 
     const long long number = std::stoll(digits);
     if (number < first || number > last) continue;
     if (base_of(snapshot_name(o, number)) != base) continue;
-    if (!same_file(folder_of(path), folder_of(prefix_of(o)))) continue;
+    if (!same_file(fileio::folder_of(path), fileio::folder_of(prefix_of(o)))) continue;
     throw UsageError("--snapshots '" + o.snapshots + "' would write '" + snapshot_name(o, number) +
                      "' over '" + path + "', which the run " +
                      (path == reads ? "reads" : "writes"));

@@ -47,31 +47,29 @@ std::vector<double> lagrangian_radii(const std::vector<double>& mass, const std:
   return radii;
 }
 
-RadiiFile::RadiiFile(const std::string& path) : path_(path) {
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
-  std::fputs("time", file_);
-  for (double f : radii_fractions())
-    std::fprintf(file_, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
-  std::fputs("\n", file_);
-  bytes_ = std::ftell(file_);
+namespace {
+
+std::string radii_header() {
+  std::string h = "time";
+  char column[16];
+  for (double f : radii_fractions()) {
+    std::snprintf(column, sizeof column, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
+    h += column;
+  }
+  return h;
 }
 
-RadiiFile::RadiiFile(const std::string& path, long long bytes)
-    : path_(path), file_(reopen_history(path, bytes)), bytes_(bytes) {}
+}  // namespace
 
-RadiiFile::~RadiiFile() {
-  if (file_ != nullptr) std::fclose(file_);
-}
+RadiiFile::RadiiFile(const std::string& path) : history_(path, radii_header()) {}
+
+RadiiFile::RadiiFile(const std::string& path, long long bytes) : history_(path, bytes) {}
 
 void RadiiFile::write(double t, const std::vector<double>& radii) {
-  std::fprintf(file_, "%.17g", t);
-  for (double r : radii) std::fprintf(file_, ",%.9e", r);
-  std::fputs("\n", file_);
-  if (std::ferror(file_) != 0 || std::fflush(file_) != 0) {
-    throw std::runtime_error(path_ + ": write failed: " + std::strerror(errno));
-  }
-  bytes_ = std::ftell(file_);
+  std::FILE* f = history_.file();
+  std::fprintf(f, "%.17g", t);
+  for (double r : radii) std::fprintf(f, ",%.9e", r);
+  history_.end_row();
 }
 
 RadiiReport::RadiiReport(const std::string& path, const Comm& comm, long long resume_bytes)

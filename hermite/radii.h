@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "comm.h"
+#include "history_file.h"
 #include "scheme.h"
 
 namespace hermite {
@@ -32,17 +33,12 @@ class RadiiFile {
   explicit RadiiFile(const std::string& path);
   // Continues a history cut back to `bytes` (see reopen_history).
   RadiiFile(const std::string& path, long long bytes);
-  ~RadiiFile();
-  RadiiFile(const RadiiFile&) = delete;
-  RadiiFile& operator=(const RadiiFile&) = delete;
 
   void write(double t, const std::vector<double>& radii);
-  long long bytes() const { return bytes_; }  // written so far
+  long long bytes() const { return history_.bytes(); }  // written so far
 
  private:
-  std::string path_;
-  std::FILE* file_ = nullptr;
-  long long bytes_ = 0;
+  HistoryFile history_;
 };
 
 // The radii history of a run: every rank computes, rank 0 writes, and a

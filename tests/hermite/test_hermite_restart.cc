@@ -3,8 +3,10 @@
 // a run never stopped; damaged checkpoints and changed options are refused.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "background_run.h"
 #include "model.h"
@@ -83,7 +85,13 @@ TEST_F(Restart, SecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
   ASSERT_EQ(run(quoted(PLUMMER_GEN_PATH) + " -q -n 256 -o m.inp").status, 0);
   const pid_t p =
       start(dir_, quoted(program(4)) + kArgs + " --energy e.csv --checkpoint c.ck", "p");
-  ASSERT_TRUE(wait_for_lines(p, dir_ / "e.csv", 2));
+  // The first output's row, and then its checkpoint, which is written after
+  // the row: the run then has a whole checkpoint for the restart below.
+  ASSERT_TRUE(wait_for_lines(p, dir_ / "e.csv", 3));
+  for (int i = 0; i < 3000 && !fs::exists(dir_ / "c.ck"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(fs::exists(dir_ / "c.ck"));
   ::kill(p, SIGINT);
   ::kill(p, SIGINT);
   const int status = finish(p);
