@@ -23,13 +23,27 @@
 #include "forcecore/isa/isa_check.h"
 // The host kernels also pull the load-time instruction-set check into every
 // static link.
-#define NBF_REGISTER_KERNELS(gravity_name)                                  \
-  static const nbf::host::KernelRegistration nbf_kernel_registration_{      \
-      NBF_VARIANT_ACTIVE,                                                   \
-      {{"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},          \
-       {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},    \
-       {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}}};     \
-  __attribute__((used)) static const char* const nbf_isa_check_reference_ = \
+//
+// The registration runs at process start, before any instruction-set choice,
+// in every variant's source: its code must run on every x86-64. It is
+// therefore a function of its own compiled for the baseline
+// (NBF_START_UP_CODE), and the static initializer the variant's flags
+// compile only calls it. Inlined there, the registration's temporaries (and,
+// in a sanitiser build, the poisoning of their stack) would be the
+// variant's vector instructions, an illegal instruction on a CPU without
+// them.
+#define NBF_REGISTER_KERNELS(gravity_name)                                              \
+  NBF_START_UP_CODE static int nbf_register_kernels_() {                                \
+    static const nbf::host::KernelRegistration registration{                            \
+        NBF_VARIANT_ACTIVE,                                                             \
+        {{"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},                    \
+         {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},              \
+         {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}}};               \
+    (void)registration;                                                                 \
+    return 0;                                                                           \
+  }                                                                                     \
+  [[maybe_unused]] static const int nbf_kernel_registration_ = nbf_register_kernels_(); \
+  __attribute__((used)) static const char* const nbf_isa_check_reference_ =             \
       &nbforce_host_isa_checked;
 #endif
 
@@ -41,9 +55,11 @@
 #include "forcecore/isa/isa_dispatch.h"
 #define NBF_ENTRY(name) NBF_VARIANT_ENTRY(NBF_ISA_VARIANT, name)
 #define NBF_VARIANT_ACTIVE (nbforce_host_isa_is(NBF_STRINGIFY(NBF_ISA_VARIANT)) != 0)
+#define NBF_START_UP_CODE __attribute__((noinline, target("arch=x86-64")))
 #else
 #define NBF_ENTRY(name) name
 #define NBF_VARIANT_ACTIVE true
+#define NBF_START_UP_CODE
 #endif
 
 #define NBF_DEFINE_KERNELS(Order, gravity_name)                                          \
