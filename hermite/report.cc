@@ -8,12 +8,6 @@
 
 namespace hermite {
 
-std::string format_number(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", v);
-  return text;
-}
-
 Model load_model(const std::string& path, const Comm& comm) {
   Model m;
   on_root(comm, [&] { m = read_model(path); });

@@ -11,11 +11,10 @@
 #include "comm.h"
 #include "integrator.h"
 #include "model.h"
+#include "number_text.h"
 #include "options.h"
 
 namespace hermite {
-
-std::string format_number(double v);
 
 // Runs fn on rank 0; an exception there is rethrown on every rank.
 template <class F>

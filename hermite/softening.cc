@@ -4,20 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "number_text.h"
+
 namespace hermite {
-namespace {
-
-std::string shortest(double v) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.9g", v);
-  return text;
-}
-
-}  // namespace
 
 std::string softening_fault(double eps, const std::vector<double>& mass,
                             const std::vector<Vec3>& pos) {
-  const std::string head = "eps = " + shortest(eps) + " is too small for single precision: ";
+  const std::string head = "eps = " + format_number(eps) + " is too small for single precision: ";
   const float eps2 = static_cast<float>(eps * eps);
   if (!(eps2 >= FLT_MIN)) {
     return head + "its square underflows (eps must be at least about 1.1e-19)";
@@ -34,7 +27,8 @@ std::string softening_fault(double eps, const std::vector<double>& mass,
   const double inv2 = 1.0 / static_cast<double>(eps2);
   const double m_inv3 = m_max * inv2 / std::sqrt(static_cast<double>(eps2));
   if (!(inv2 < limit) || !(m_inv3 < limit)) {
-    return head + "m/eps^3 = " + shortest(m_inv3) + " for the heaviest particle overflows a float";
+    return head + "m/eps^3 = " + format_number(m_inv3) +
+           " for the heaviest particle overflows a float";
   }
   // The kernels form separations from double-single positions, about 48
   // bits; a softening below that spacing of the largest coordinate (with two
@@ -42,8 +36,8 @@ std::string softening_fault(double eps, const std::vector<double>& mass,
   // Far-off particles with a small eps are fine: 1e-6 against 1e6 passes.
   const double spacing = x_max * std::ldexp(1.0, -46);
   if (eps < spacing) {
-    return head + "it vanishes against the positions (|coordinate| up to " + shortest(x_max) +
-           ", whose double-single spacing is about " + shortest(spacing) + ")";
+    return head + "it vanishes against the positions (|coordinate| up to " + format_number(x_max) +
+           ", whose double-single spacing is about " + format_number(spacing) + ")";
   }
   return "";
 }
