@@ -257,6 +257,7 @@ PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
   using namespace nbforce_py;
   mod.doc() = "Forces, potentials and the Hermite integrator of one force library.";
   mod.attr("order") = Lib::kOrder;
+  mod.attr("default_eta") = hermite::default_eta(Lib::kOrder);
   mod.def("forces", &forces, py::arg("x"), py::arg("v"), py::arg("m"), py::arg("eps"), py::arg("i"),
           py::arg("a") = py::none(), py::arg("j") = py::none());
   mod.def("potential", &potential, py::arg("x"), py::arg("m"), py::arg("eps"));

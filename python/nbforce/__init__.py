@@ -20,7 +20,7 @@ from . import _order4
 from . import _order6
 from . import _order8
 
-__all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite",
+__all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite", "default_eta",
            "lagrangian_radii", "core", "binaries", "Core", "Binary"]
 
 _ORDERS = {4: _order4, 6: _order6, 8: _order8}
@@ -262,13 +262,21 @@ def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
     return _model.lagrangian_radii(m, x, f)
 
 
+def default_eta(order=4):
+    """The accuracy parameter Hermite (and the programs) use at this order
+    when none is given."""
+    return _library(order).default_eta
+
+
 class Hermite:
     """Hermite integrator of order 4, 6 or 8 on individual block time steps.
 
     m, x, v: the model (at least one particle, non-negative masses); eps > 0:
-    softening length; eta: accuracy parameter of the time steps; dt_max:
-    largest step, a power of two; t: the model's time. The start-up forces
-    and steps are computed here.
+    softening length; eta: accuracy parameter of the time steps (default:
+    the order's own, as in the programs: 0.01, 0.04 and 0.08 at orders 4,
+    6 and 8; default_eta(order) tells); dt_max: largest step, a power of
+    two; t: the model's time. The start-up forces and steps are computed
+    here.
 
     advance(t) runs block steps to t, where all particles are synchronised;
     t - t0 must be a multiple of dt_max. Ctrl-C (KeyboardInterrupt) is
@@ -281,8 +289,10 @@ class Hermite:
     (particle steps so far), block_steps, dt (every particle's step).
     """
 
-    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=0.01, dt_max=0.125, t=0.0):
+    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0):
         lib = _library(order)
+        if eta is None:
+            eta = lib.default_eta
         m = _in_float_range(_masses(m), "m")
         n = m.shape[0]
         if n == 0:

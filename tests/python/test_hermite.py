@@ -57,13 +57,17 @@ def test_state_is_a_copy():
     assert h.x[0, 0] == binary(0.0)[0][0, 0]
 
 
-def test_plummer_run_is_the_programs_run(tmp_path):
+@pytest.mark.parametrize("order", [4, 6, 8])
+def test_plummer_run_is_the_programs_run(tmp_path, order):
+    """With no eta given, each order takes the program's own default, which
+    the program's header line names."""
     subprocess.run([program("NBFORCE_PLUMMER_GEN"), "1", "1"], cwd=tmp_path, check=True,
                    stdout=subprocess.DEVNULL)
-    subprocess.run([program("NBFORCE_HERMITE4"), "--t-end", "0.25", "--energy", "e.csv",
-                    "--snapshots", "snap"], cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
+    run = subprocess.run([program("NBFORCE_HERMITE%d" % order), "--t-end", "0.25", "--energy", "e.csv",
+                          "--snapshots", "snap"], cwd=tmp_path, check=True, capture_output=True, text=True)
+    assert f"eta = {nbforce.default_eta(order):g}," in run.stdout
     m, x, v, t = nbforce.read_model(tmp_path / "data.inp")
-    h = nbforce.Hermite(m, x, v)  # the programs' defaults
+    h = nbforce.Hermite(m, x, v, order=order)  # the programs' defaults
     e0 = sum(h.energy())
     h.advance(0.25)
     _, x_prog, v_prog, t_prog = nbforce.read_model(tmp_path / "snap0002.inp")
