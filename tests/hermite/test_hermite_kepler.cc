@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "kepler.h"
 #include "model.h"
@@ -200,6 +201,47 @@ TEST_F(FewBodyRuns, EighthOrderKeepsAnOrbitOfEccentricity099AtItsDefault) {
   EXPECT_LE(eight.energy, six.energy);
   EXPECT_LT(eight.energy, 5e-5);
   EXPECT_LT(eight.position, 4e-3);
+}
+
+// Shared steps through the programs: on the orbit of eccentricity 0.9
+// (8 time units, through a pericentre pass) each halving of the step
+// divides the position error by 2^4 at order 4 and 2^6 at order 6
+// (measured: 3.97, 4.03 from 2^-7 to 2^-9; 6.47, 6.08 from 2^-6 to 2^-8;
+// one halving more meets the floor of single-precision forces, about 5e-7
+// in position here, and gives 3.2 and 2.4). Order 8 is
+// left to the shared-step tests on double-precision forces
+// (ExactRunTest): between its stability limit (omega h about 0.1) and the
+// single-precision floor of these forces (about 1e-6 in position) it has
+// no clean power (9.7 then 6.0 here).
+TEST_F(FewBodyRuns, SharedStepsConvergeAtTheOrderOfTheScheme) {
+  const Binary b{0.9, 0.0, 0.0};
+  write("data.inp", binary_file(b));
+  hermite::Vec3 want[2];
+  binary_positions(b, 8.0, want);
+  for (const int order : {4, 6}) {
+    if (program(order).empty()) continue;
+    const int first = order == 4 ? 7 : 6;  // log2 of 1 / the coarsest step
+    std::vector<double> err;
+    for (int k = first; k <= first + 2; ++k) {
+      std::remove((dir_ / "s0001.inp").string().c_str());
+      char h[32];
+      std::snprintf(h, sizeof h, "%.17g", std::ldexp(1.0, -k));
+      const Outcome o = run(
+          command(order, "--t-end 8 --dt-out 8 --eps 1e-8 --energy '' --snapshots s --shared-dt " +
+                             std::string(h)));
+      ASSERT_EQ(o.status, 0) << o.err;
+      const hermite::Model m = hermite::read_model((dir_ / "s0001.inp").string());
+      ASSERT_EQ(m.time, 8.0);
+      err.push_back(std::hypot(m.pos[0][0] - want[0][0], m.pos[0][1] - want[0][1]));
+    }
+    for (std::size_t k = 0; k + 1 < err.size(); ++k) {
+      const double slope = std::log2(err[k] / err[k + 1]);
+      std::printf(
+          "order %d, shared step 2^-%zu -> 2^-%zu: position error %.3e -> %.3e, slope %.2f\n",
+          order, first + k, first + k + 1, err[k], err[k + 1], slope);
+      EXPECT_NEAR(slope, order, 0.6) << "order " << order << ", step 2^-" << first + k;
+    }
+  }
 }
 
 TEST_F(FewBodyRuns, AbsurdEndTimesAreRefused) {
