@@ -14,6 +14,7 @@
 #include "convergence.h"
 #include "direct_backend.h"
 #include "integrator.h"
+#include "kepler.h"
 #include "model.h"
 #include "options.h"
 #include "report.h"
@@ -186,11 +187,10 @@ TEST(Scheme, RoundingGainsOfTheFourthOrderInterpolant) {
 }
 
 // Relative position and velocity on a Kepler ellipse of semi-major axis 1,
-// pericentre at t = 0 (eccentric anomaly by Newton's method).
+// pericentre at t = 0.
 void kepler_state(double e, double time, double mu, Vec3& r, Vec3& v) {
-  const double n = std::sqrt(mu), M = n * time;
-  double E = e < 0.8 ? M : 3.14159265358979;
-  for (int k = 0; k < 60; ++k) E -= (E - e * std::sin(E) - M) / (1.0 - e * std::cos(E));
+  const double n = std::sqrt(mu);
+  const double E = hermite_test::eccentric_anomaly(n * time, e);
   const double rr = 1.0 - e * std::cos(E);
   r = Vec3{std::cos(E) - e, std::sqrt(1.0 - e * e) * std::sin(E), 0.0};
   v = Vec3{-n * std::sin(E) / rr, n * std::sqrt(1.0 - e * e) * std::cos(E) / rr, 0.0};
