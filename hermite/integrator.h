@@ -57,9 +57,27 @@ struct Settings {
   double shared_dt = 0.0;   // > 0: every particle takes this fixed step
 };
 
+// The energy of the system at one instant, and what the conserved balance
+// needs besides (docs/energy-and-checkpoints.md):
+//   total = kinetic + potential + external,
+//   balance = total + escaped - work_external, constant up to the
+//   integration error.
+// kinetic and potential count every body at its own position and velocity,
+// the members of regularised subsystems included; subsys is the internal
+// energy of those subsystems (already inside kinetic + potential), so that
+// total - subsys is the energy of the system with each subsystem one body.
 struct Energy {
   double kinetic = 0.0, potential = 0.0;
-  double total() const { return kinetic + potential; }
+  double external = 0.0;       // potential energy in an external field
+  double subsys = 0.0;         // internal energy of the regularised subsystems
+  int n_subsys = 0;            // their number
+  double escaped = 0.0;        // energy carried off by removed particles
+  long long n_escaped = 0;     // their number
+  double m_escaped = 0.0;      // and mass
+  double work_external = 0.0;  // work done by a time-dependent external field
+  double total() const { return kinetic + potential + external; }
+  double balance() const { return total() + escaped - work_external; }
+  double cm() const { return total() - subsys; }
 };
 
 class IntegrationError : public std::runtime_error {
