@@ -51,6 +51,7 @@ struct Workspace {
   std::vector<double> a;                       // internal accelerations, 3n
   std::vector<std::vector<double>> row, prev;  // extrapolation rows
   std::int64_t evaluations = 0;
+  double t_base = 0.0;  // absolute time at the start of the step; y[kT] is the time since
   int vx() const { return kX + 3 * n; }
 };
 
@@ -97,7 +98,7 @@ void perturbation(const std::vector<double>& y, Workspace& w) {
     w.xs[i] = {y[kX + 3 * i], y[kX + 3 * i + 1], y[kX + 3 * i + 2]};
     w.acc[i] = {0.0, 0.0, 0.0};
   }
-  w.p->tidal(y[kT], w.xs, w.acc);
+  w.p->tidal(w.t_base + y[kT], w.xs, w.acc);
   double mtot = 0.0;
   Vec3 mean{0.0, 0.0, 0.0};
   for (int i = 0; i < w.n; ++i) {
@@ -148,12 +149,22 @@ void leapfrog(const std::vector<double>& y0, double big_h, int substeps, std::ve
 }
 
 // Error of a against the lower-order b, relative as described at the top.
-double step_error(const std::vector<double>& y0, const std::vector<double>& a,
-                  const std::vector<double>& b, double u0, const Workspace& w) {
+// Differences below the rounding of the coordinates themselves (about
+// `noise` roundings of each body's position and velocity) do not count:
+// a tight pair far from the centre of mass cannot be resolved better than
+// its coordinates are, and a tolerance below that must not shrink the step
+// without end.
+double step_error(const std::vector<double>& a, const std::vector<double>& b, double u0,
+                  double noise, const Workspace& w) {
   const std::vector<double>& m = *w.m;
   const int v0 = w.vx();
-  double err = std::fabs(a[kT] - b[kT]) / std::fabs(a[kT] - y0[kT]);
+  const double eps = noise * std::numeric_limits<double>::epsilon();
+  double err = std::fabs(a[kT] - b[kT]) / std::fabs(a[kT]);
   err = std::max(err, std::fabs(a[kB] - b[kB]) / u0);
+  auto len = [&](int base, int i) {
+    const double* p = &a[base + 3 * i];
+    return std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+  };
   for (int i = 0; i < w.n; ++i) {
     for (int j = i + 1; j < w.n; ++j) {
       double r2 = 0.0, w2 = 0.0, dr2 = 0.0, dw2 = 0.0;
@@ -167,15 +178,19 @@ double step_error(const std::vector<double>& y0, const std::vector<double>& a,
         w2 += vv * vv;
         dw2 += dv * dv;
       }
-      const double vscale2 = std::max(w2, (m[i] + m[j]) / std::sqrt(r2));
-      err = std::max(err, std::sqrt(dr2 / r2));
-      err = std::max(err, std::sqrt(dw2 / vscale2));
+      const double vscale = std::sqrt(std::max(w2, (m[i] + m[j]) / std::sqrt(r2)));
+      const double floor_r = eps * (len(kX, i) + len(kX, j));
+      const double floor_v = eps * (len(v0, i) + len(v0, j));
+      err = std::max(err, std::max(0.0, std::sqrt(dr2) - floor_r) / std::sqrt(r2));
+      err = std::max(err, std::max(0.0, std::sqrt(dw2) - floor_v) / vscale);
     }
   }
   return std::isfinite(err) ? err : std::numeric_limits<double>::infinity();
 }
 
-// One extrapolated step of size big_h from y0 into y1. Returns the number of
+// One extrapolated step of size big_h from y0 (whose time y0[kT] is 0: time
+// is counted from the start of the step, so that its error is not swamped
+// by the rounding of a large absolute time) into y1. Returns the number of
 // rows used (>= 3) when the tolerance is met, 0 otherwise.
 int gbs_step(const std::vector<double>& y0, double big_h, std::vector<double>& y1, double u0,
              Workspace& w, const ArSettings& settings) {
@@ -195,7 +210,7 @@ int gbs_step(const std::vector<double>& y0, double big_h, std::vector<double>& y
       for (std::size_t i = 0; i < lo.size(); ++i) r[i] = lo[i] + (lo[i] - up[i]) / denom;
     }
     if (k >= 2) {
-      const double err = step_error(y0, w.row[k], w.row[k - 1], u0, w);
+      const double err = step_error(w.row[k], w.row[k - 1], u0, 4.0 * nk, w);
       if (err <= settings.tolerance) {
         y1 = w.row[k];
         return k + 1;
@@ -253,25 +268,21 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
   w.a.resize(3 * n);
 
   std::vector<double> y(2 + 6 * n), y1, trial;
-  y[kT] = s.t;
   for (int i = 0; i < n; ++i)
     for (int k = 0; k < 3; ++k) {
       y[kX + 3 * i + k] = s.x[i][k];
       y[w.vx() + 3 * i + k] = s.v[i][k];
     }
+  y[kT] = 0.0;
   y[kB] = forces(y, w) - kinetic(y, w);
   const double b_start = y[kB];
 
+  double t_now = s.t;  // time of y; y[kT] is 0 between steps
   double h = s.ds > 0.0 ? s.ds : initial_step(y, w);
   std::int64_t steps = 0;
   int halvings = 0;
   const double kEps = std::numeric_limits<double>::epsilon();
   auto commit = [&]() {
-    for (int i = 0; i < n; ++i)
-      for (int k = 0; k < 3; ++k) {
-        s.x[i][k] = y[kX + 3 * i + k];
-        s.v[i][k] = y[w.vx() + 3 * i + k];
-      }
     // Rounding moves the centre of mass off the origin by a random walk
     // (the leapfrog conserves momentum exactly only in exact arithmetic):
     // put it back, so that the record keeps its contract.
@@ -280,58 +291,59 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
     for (int i = 0; i < n; ++i) {
       mtot += s.m[i];
       for (int k = 0; k < 3; ++k) {
-        xc[k] += s.m[i] * s.x[i][k];
-        vc[k] += s.m[i] * s.v[i][k];
+        xc[k] += s.m[i] * y[kX + 3 * i + k];
+        vc[k] += s.m[i] * y[w.vx() + 3 * i + k];
       }
     }
     for (int i = 0; i < n; ++i)
       for (int k = 0; k < 3; ++k) {
-        s.x[i][k] -= xc[k] / mtot;
-        s.v[i][k] -= vc[k] / mtot;
+        s.x[i][k] = y[kX + 3 * i + k] - xc[k] / mtot;
+        s.v[i][k] = y[w.vx() + 3 * i + k] - vc[k] / mtot;
       }
     s.work += b_start - y[kB];
     s.force_evaluations += w.evaluations;
     w.evaluations = 0;
+    s.t = t_now;
+  };
+  auto fail = [&](const std::string& what) {
+    commit();
+    throw std::runtime_error("encounters: ar_advance " + what + " at t = " + std::to_string(t_now) +
+                             " (target " + std::to_string(t_target) + ")");
   };
 
   for (;;) {
-    if (++steps > settings.max_steps) {
-      commit();
-      s.t = y[kT];
-      throw std::runtime_error("encounters: ar_advance exceeded " +
-                               std::to_string(settings.max_steps) + " steps");
-    }
+    if (++steps > settings.max_steps)
+      fail("exceeded " + std::to_string(settings.max_steps) + " steps");
+    w.t_base = t_now;
+    const double remaining = t_target - t_now;
     const double u0 = forces(y, w);
     const int rows = gbs_step(y, h, y1, u0, w, settings);
-    if (rows == 0 || !(y1[kT] > y[kT])) {
+    if (rows == 0 || !(y1[kT] > 0.0)) {
       ++s.rejected;
       h *= 0.5;
-      if (++halvings > 60) {
-        commit();
-        s.t = y[kT];
-        throw std::runtime_error("encounters: ar_advance step collapsed at t = " +
-                                 std::to_string(y[kT]));
-      }
+      if (++halvings > 60) fail("step collapsed");
       continue;
     }
     halvings = 0;
-    const double t_tol = 8.0 * kEps * std::max(std::fabs(t_target), std::fabs(y1[kT] - y[kT]));
-    if (y1[kT] > t_target + t_tol) {
+    // Landing tolerance: a few roundings of the target time.
+    const double t_tol = 8.0 * kEps * std::max(std::fabs(t_target), y1[kT]);
+    if (y1[kT] > remaining + t_tol) {
       // Past the target: iterate the step length so that the step ends on
       // it, Newton's method on t(h) with dt/ds = 1/(T + B) at the end,
       // kept inside the bracket [lo, hi].
       ++s.rejected;
-      double lo = 0.0, t_lo = y[kT], hi = h, t_hi = y1[kT];
-      double hn = lo + (hi - lo) * (t_target - t_lo) / (t_hi - t_lo);
+      double lo = 0.0, t_lo = 0.0, hi = h, t_hi = y1[kT];
+      double hn = lo + (hi - lo) * (remaining - t_lo) / (t_hi - t_lo);
       bool landed = false;
       for (int it = 0; it < 60 && !landed; ++it) {
         const int r = gbs_step(y, hn, trial, u0, w, settings);
-        if (r == 0 || !(trial[kT] > y[kT])) {
+        if (r == 0 || !(trial[kT] > 0.0)) {
           hi = hn;  // too long a step to converge: shorten
+          t_hi = std::numeric_limits<double>::quiet_NaN();
           hn = 0.5 * (lo + hi);
           continue;
         }
-        const double miss = trial[kT] - t_target;
+        const double miss = trial[kT] - remaining;
         if (std::fabs(miss) <= t_tol) {
           landed = true;
           break;
@@ -344,7 +356,7 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
           t_lo = trial[kT];
         }
         double next = hn - miss * (kinetic(trial, w) + trial[kB]);
-        if (!(next > lo && next < hi)) next = lo + (hi - lo) * (t_target - t_lo) / (t_hi - t_lo);
+        if (!(next > lo && next < hi)) next = lo + (hi - lo) * (remaining - t_lo) / (t_hi - t_lo);
         if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
         hn = next;
       }
@@ -352,23 +364,25 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
         // No landing from here: take the part of the interval that converged
         // as an ordinary step and try again from there.
         if (lo > 0.0 && gbs_step(y, lo, trial, u0, w, settings) > 0) {
+          t_now += trial[kT];
           y = trial;
+          y[kT] = 0.0;
           ++s.steps;
           h = lo;
           continue;
         }
-        commit();
-        s.t = y[kT];
-        throw std::runtime_error("encounters: ar_advance could not land on t = " +
-                                 std::to_string(t_target));
+        fail("could not land on the target time");
       }
       y = trial;
       ++s.steps;
       break;
     }
+    const bool arrived = std::fabs(y1[kT] - remaining) <= t_tol;
     y = y1;
     ++s.steps;
-    if (std::fabs(y[kT] - t_target) <= t_tol) break;
+    if (arrived) break;
+    t_now += y[kT];
+    y[kT] = 0.0;
     // Step control: aim at convergence with 5 rows (n up to 10).
     if (rows <= 3)
       h *= 1.5;
@@ -379,7 +393,7 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
   }
   // The last step ends within a few roundings of the target; close the gap
   // by a Taylor step so that the state belongs to t_target itself.
-  const double gap = t_target - y[kT];
+  const double gap = (t_target - t_now) - y[kT];
   if (gap != 0.0) {
     forces(y, w);
     if (p.active()) {
@@ -392,8 +406,8 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
       y[w.vx() + i] += gap * w.a[i];
     }
   }
+  t_now = t_target;
   commit();
-  s.t = t_target;
   s.ds = h;
 }
 
