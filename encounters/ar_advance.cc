@@ -22,9 +22,9 @@
 // against U, so that a tight pair inside a wide group is held to the same
 // relative accuracy as the group.
 //
-// The state is in centre-of-mass coordinates (no chain): the rounding of the
-// separation of the closest pair is that of the positions, adequate for
-// pericentres down to ~1e-4 of the group's size.
+// The state is held in chain coordinates (below), renewed between steps
+// when the closest pairs change; the record itself keeps centre-of-mass
+// coordinates, so each call starts and ends with one rounding of those.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -38,7 +38,12 @@ namespace encounters {
 
 namespace {
 
-// y = (t, B, x_0..x_{n-1}, v_0..v_{n-1}), 2 + 6n doubles.
+// y = (t, B, X_0..X_{n-2}, W_0..W_{n-2}), 2 + 6(n - 1) doubles: the chain
+// vectors X_k = x_{c(k+1)} - x_{c(k)}, W_k = v_{c(k+1)} - v_{c(k)} along the
+// chain c (Mikkola & Aarseth 1993), so that the separation of every pair
+// adjacent in the chain -- the closest ones -- is held directly, not as the
+// difference of two large coordinates. A pair's separation is the sum of the
+// chain vectors between its members.
 constexpr int kT = 0;
 constexpr int kB = 1;
 constexpr int kX = 2;
@@ -47,44 +52,71 @@ struct Workspace {
   int n = 0;
   const std::vector<double>* m = nullptr;
   const Perturbation* p = nullptr;
-  std::vector<Vec3> xs, acc;                   // positions and perturbation handed to the callback
-  std::vector<double> a;                       // internal accelerations, 3n
+  std::vector<int> chain;     // body at each chain position
+  std::vector<Vec3> xs, acc;  // positions and perturbation handed to the callback
+  std::vector<double> a;      // accelerations of the bodies, 3n
+  std::vector<double> q, u;   // positions and velocities of the bodies, 3n (scratch)
   std::vector<std::vector<double>> row, prev;  // extrapolation rows
   std::int64_t evaluations = 0;
   double t_base = 0.0;  // absolute time at the start of the step; y[kT] is the time since
-  int vx() const { return kX + 3 * n; }
+  int links() const { return n - 1; }
+  int vx() const { return kX + 3 * (n - 1); }
 };
 
-double kinetic(const std::vector<double>& y, const Workspace& w) {
+// Body coordinates relative to the centre of mass from chain vectors c
+// (3(n-1) values) into out (3n values).
+void unchain(const double* c, std::vector<double>& out, const Workspace& w) {
+  const std::vector<double>& m = *w.m;
+  double mtot = 0.0, mean[3] = {0.0, 0.0, 0.0}, run[3] = {0.0, 0.0, 0.0};
+  for (int k = 0; k < w.n; ++k) {
+    const int b = w.chain[k];
+    if (k > 0)
+      for (int d = 0; d < 3; ++d) run[d] += c[3 * (k - 1) + d];
+    for (int d = 0; d < 3; ++d) {
+      out[3 * b + d] = run[d];
+      mean[d] += m[b] * run[d];
+    }
+    mtot += m[b];
+  }
+  for (int i = 0; i < w.n; ++i)
+    for (int d = 0; d < 3; ++d) out[3 * i + d] -= mean[d] / mtot;
+}
+
+// Separation x_{c(l)} - x_{c(k)} (k < l) from chain vectors c.
+inline void span(const double* c, int k, int l, double d[3]) {
+  d[0] = d[1] = d[2] = 0.0;
+  for (int j = k; j < l; ++j)
+    for (int e = 0; e < 3; ++e) d[e] += c[3 * j + e];
+}
+
+double kinetic(const std::vector<double>& y, Workspace& w) {
+  unchain(&y[w.vx()], w.u, w);
   double t = 0.0;
-  const int v0 = w.vx();
   for (int i = 0; i < w.n; ++i) {
-    const double* v = &y[v0 + 3 * i];
+    const double* v = &w.u[3 * i];
     t += 0.5 * (*w.m)[i] * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
   }
   return t;
 }
 
-// Internal accelerations into w.a; returns U.
+// Internal accelerations of the bodies into w.a; returns U.
 double forces(const std::vector<double>& y, Workspace& w) {
   const std::vector<double>& m = *w.m;
   std::fill(w.a.begin(), w.a.end(), 0.0);
   double u = 0.0;
-  for (int i = 0; i < w.n; ++i) {
-    for (int j = i + 1; j < w.n; ++j) {
-      const double dx = y[kX + 3 * j] - y[kX + 3 * i];
-      const double dy = y[kX + 3 * j + 1] - y[kX + 3 * i + 1];
-      const double dz = y[kX + 3 * j + 2] - y[kX + 3 * i + 2];
-      const double r2 = dx * dx + dy * dy + dz * dz;
+  for (int k = 0; k < w.n; ++k) {
+    for (int l = k + 1; l < w.n; ++l) {
+      double d[3];
+      span(&y[kX], k, l, d);
+      const int i = w.chain[k], j = w.chain[l];
+      const double r2 = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
       const double rinv = 1.0 / std::sqrt(r2);
       const double rinv3 = rinv * rinv * rinv;
       u += m[i] * m[j] * rinv;
-      w.a[3 * i] += m[j] * dx * rinv3;
-      w.a[3 * i + 1] += m[j] * dy * rinv3;
-      w.a[3 * i + 2] += m[j] * dz * rinv3;
-      w.a[3 * j] -= m[i] * dx * rinv3;
-      w.a[3 * j + 1] -= m[i] * dy * rinv3;
-      w.a[3 * j + 2] -= m[i] * dz * rinv3;
+      for (int e = 0; e < 3; ++e) {
+        w.a[3 * i + e] += m[j] * d[e] * rinv3;
+        w.a[3 * j + e] -= m[i] * d[e] * rinv3;
+      }
     }
   }
   ++w.evaluations;
@@ -94,8 +126,9 @@ double forces(const std::vector<double>& y, Workspace& w) {
 // The perturbation at the state's time and positions into w.acc, its
 // mass-weighted mean removed.
 void perturbation(const std::vector<double>& y, Workspace& w) {
+  unchain(&y[kX], w.q, w);
   for (int i = 0; i < w.n; ++i) {
-    w.xs[i] = {y[kX + 3 * i], y[kX + 3 * i + 1], y[kX + 3 * i + 2]};
+    w.xs[i] = {w.q[3 * i], w.q[3 * i + 1], w.q[3 * i + 2]};
     w.acc[i] = {0.0, 0.0, 0.0};
   }
   w.p->tidal(w.t_base + y[kT], w.xs, w.acc);
@@ -109,31 +142,41 @@ void perturbation(const std::vector<double>& y, Workspace& w) {
     for (int k = 0; k < 3; ++k) w.acc[i][k] -= mean[k] / mtot;
 }
 
-void drift(std::vector<double>& y, double h, const Workspace& w) {
+void drift(std::vector<double>& y, double h, Workspace& w) {
   const double dt = h / (kinetic(y, w) + y[kB]);
   const int v0 = w.vx();
-  for (int i = 0; i < 3 * w.n; ++i) y[kX + i] += y[v0 + i] * dt;
+  for (int i = 0; i < 3 * w.links(); ++i) y[kX + i] += y[v0 + i] * dt;
   y[kT] += dt;
+}
+
+// Chain vectors of the body accelerations in `a` (3n) added to W times dt.
+void kick_chain(std::vector<double>& y, const std::vector<double>& a, double dt,
+                const Workspace& w) {
+  const int v0 = w.vx();
+  for (int k = 0; k < w.links(); ++k) {
+    const int i = w.chain[k], j = w.chain[k + 1];
+    for (int e = 0; e < 3; ++e) y[v0 + 3 * k + e] += (a[3 * j + e] - a[3 * i + e]) * dt;
+  }
 }
 
 void kick(std::vector<double>& y, double h, Workspace& w) {
   const double dt = h / forces(y, w);
-  const int v0 = w.vx();
   if (!w.p->active()) {
-    for (int i = 0; i < 3 * w.n; ++i) y[v0 + i] += w.a[i] * dt;
+    kick_chain(y, w.a, dt, w);
     return;
   }
   perturbation(y, w);
-  double power = 0.0;  // sum m f . (v + v') / 2
-  for (int i = 0; i < w.n; ++i) {
-    for (int k = 0; k < 3; ++k) {
-      const double f = w.acc[i][k];
-      const double before = y[v0 + 3 * i + k];
-      const double after = before + (w.a[3 * i + k] + f) * dt;
-      y[v0 + 3 * i + k] = after;
-      power += (*w.m)[i] * f * 0.5 * (before + after);
+  // Power of the perturbation on the mean of the velocities before and
+  // after the kick: sum m f . (v + v') / 2.
+  unchain(&y[w.vx()], w.u, w);
+  double power = 0.0;
+  for (int i = 0; i < w.n; ++i)
+    for (int e = 0; e < 3; ++e) {
+      const double f = w.acc[i][e];
+      power += (*w.m)[i] * f * (w.u[3 * i + e] + 0.5 * (w.a[3 * i + e] + f) * dt);
+      w.a[3 * i + e] += f;
     }
-  }
+  kick_chain(y, w.a, dt, w);
   y[kB] -= power * dt;
 }
 
@@ -149,10 +192,9 @@ void leapfrog(const std::vector<double>& y0, double big_h, int substeps, std::ve
 }
 
 // Error of a against the lower-order b, relative as described at the top.
-// Differences below the rounding of the coordinates themselves (about
-// `noise` roundings of each body's position and velocity) do not count:
-// a tight pair far from the centre of mass cannot be resolved better than
-// its coordinates are, and a tolerance below that must not shrink the step
+// Differences below the rounding of the separations themselves (about
+// `noise` roundings of the chain vectors summed) do not count, so that a
+// tolerance below what the coordinates can hold does not shrink the step
 // without end.
 double step_error(const std::vector<double>& a, const std::vector<double>& b, double u0,
                   double noise, const Workspace& w) {
@@ -161,28 +203,31 @@ double step_error(const std::vector<double>& a, const std::vector<double>& b, do
   const double eps = noise * std::numeric_limits<double>::epsilon();
   double err = std::fabs(a[kT] - b[kT]) / std::fabs(a[kT]);
   err = std::max(err, std::fabs(a[kB] - b[kB]) / u0);
-  auto len = [&](int base, int i) {
-    const double* p = &a[base + 3 * i];
-    return std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
-  };
-  for (int i = 0; i < w.n; ++i) {
-    for (int j = i + 1; j < w.n; ++j) {
-      double r2 = 0.0, w2 = 0.0, dr2 = 0.0, dw2 = 0.0;
-      for (int k = 0; k < 3; ++k) {
-        const double r = a[kX + 3 * j + k] - a[kX + 3 * i + k];
-        const double dr = r - (b[kX + 3 * j + k] - b[kX + 3 * i + k]);
-        const double vv = a[v0 + 3 * j + k] - a[v0 + 3 * i + k];
-        const double dv = vv - (b[v0 + 3 * j + k] - b[v0 + 3 * i + k]);
-        r2 += r * r;
-        dr2 += dr * dr;
-        w2 += vv * vv;
-        dw2 += dv * dv;
+  for (int k = 0; k < w.n; ++k) {
+    for (int l = k + 1; l < w.n; ++l) {
+      double r[3], rb[3], vv[3], vb[3];
+      span(&a[kX], k, l, r);
+      span(&b[kX], k, l, rb);
+      span(&a[v0], k, l, vv);
+      span(&b[v0], k, l, vb);
+      double floor_r = 0.0, floor_v = 0.0;
+      for (int j = k; j < l; ++j) {
+        floor_r += std::sqrt(a[kX + 3 * j] * a[kX + 3 * j] + a[kX + 3 * j + 1] * a[kX + 3 * j + 1] +
+                             a[kX + 3 * j + 2] * a[kX + 3 * j + 2]);
+        floor_v += std::sqrt(a[v0 + 3 * j] * a[v0 + 3 * j] + a[v0 + 3 * j + 1] * a[v0 + 3 * j + 1] +
+                             a[v0 + 3 * j + 2] * a[v0 + 3 * j + 2]);
       }
+      double r2 = 0.0, w2 = 0.0, dr2 = 0.0, dw2 = 0.0;
+      for (int e = 0; e < 3; ++e) {
+        r2 += r[e] * r[e];
+        w2 += vv[e] * vv[e];
+        dr2 += (r[e] - rb[e]) * (r[e] - rb[e]);
+        dw2 += (vv[e] - vb[e]) * (vv[e] - vb[e]);
+      }
+      const int i = w.chain[k], j = w.chain[l];
       const double vscale = std::sqrt(std::max(w2, (m[i] + m[j]) / std::sqrt(r2)));
-      const double floor_r = eps * (len(kX, i) + len(kX, j));
-      const double floor_v = eps * (len(v0, i) + len(v0, j));
-      err = std::max(err, std::max(0.0, std::sqrt(dr2) - floor_r) / std::sqrt(r2));
-      err = std::max(err, std::max(0.0, std::sqrt(dw2) - floor_v) / vscale);
+      err = std::max(err, std::max(0.0, std::sqrt(dr2) - eps * floor_r) / std::sqrt(r2));
+      err = std::max(err, std::max(0.0, std::sqrt(dw2) - eps * floor_v) / vscale);
     }
   }
   return std::isfinite(err) ? err : std::numeric_limits<double>::infinity();
@@ -221,22 +266,98 @@ int gbs_step(const std::vector<double>& y0, double big_h, std::vector<double>& y
   return 0;
 }
 
+// The chain through the bodies: the closest pair first, then at either end
+// the body closest to that end, until all are in. dist2(i, j) is the squared
+// separation of bodies i and j.
+template <typename Dist2>
+std::vector<int> build_chain(int n, Dist2 dist2) {
+  int bi = 0, bj = 1;
+  double best = std::numeric_limits<double>::infinity();
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 1; j < n; ++j)
+      if (dist2(i, j) < best) {
+        best = dist2(i, j);
+        bi = i;
+        bj = j;
+      }
+  std::vector<int> chain{bi, bj};
+  std::vector<bool> used(n, false);
+  used[bi] = used[bj] = true;
+  while (static_cast<int>(chain.size()) < n) {
+    int pick = -1;
+    bool at_front = false;
+    double nearest = std::numeric_limits<double>::infinity();
+    for (int r = 0; r < n; ++r) {
+      if (used[r]) continue;
+      const double front = dist2(r, chain.front()), back = dist2(r, chain.back());
+      if (front < nearest) {
+        nearest = front;
+        pick = r;
+        at_front = true;
+      }
+      if (back < nearest) {
+        nearest = back;
+        pick = r;
+        at_front = false;
+      }
+    }
+    used[pick] = true;
+    if (at_front)
+      chain.insert(chain.begin(), pick);
+    else
+      chain.push_back(pick);
+  }
+  return chain;
+}
+
+// Rebuilds the chain of y when the closest pairs are no longer its links.
+// The new chain vectors are sums of the old ones, so that no separation is
+// taken from centre-of-mass coordinates. Returns true when it changed.
+bool renew_chain(std::vector<double>& y, Workspace& w) {
+  const int n = w.n;
+  std::vector<int> where(n);
+  for (int k = 0; k < n; ++k) where[w.chain[k]] = k;
+  // Separation x_j - x_i from chain vectors c.
+  auto sep = [&](const double* c, int i, int j, double d[3]) {
+    const int ki = where[i], kj = where[j];
+    if (ki < kj) {
+      span(c, ki, kj, d);
+    } else {
+      span(c, kj, ki, d);
+      for (int e = 0; e < 3; ++e) d[e] = -d[e];
+    }
+  };
+  auto dist2 = [&](int i, int j) {
+    double d[3];
+    sep(&y[kX], i, j, d);
+    return d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+  };
+  std::vector<int> next = build_chain(n, dist2);
+  std::vector<int> reversed(next.rbegin(), next.rend());
+  if (next == w.chain || reversed == w.chain) return false;
+  std::vector<double> z = y;
+  for (int k = 0; k + 1 < n; ++k) {
+    sep(&y[kX], next[k], next[k + 1], &z[kX + 3 * k]);
+    sep(&y[w.vx()], next[k], next[k + 1], &z[w.vx() + 3 * k]);
+  }
+  y = z;
+  w.chain = next;
+  return true;
+}
+
 // A first step in s: a tenth of the shortest pair time scale, times U.
 double initial_step(const std::vector<double>& y, Workspace& w) {
   const std::vector<double>& m = *w.m;
   const int v0 = w.vx();
   double tmin = std::numeric_limits<double>::infinity();
-  for (int i = 0; i < w.n; ++i) {
-    for (int j = i + 1; j < w.n; ++j) {
-      double r2 = 0.0, w2 = 0.0;
-      for (int k = 0; k < 3; ++k) {
-        const double r = y[kX + 3 * j + k] - y[kX + 3 * i + k];
-        const double vv = y[v0 + 3 * j + k] - y[v0 + 3 * i + k];
-        r2 += r * r;
-        w2 += vv * vv;
-      }
-      const double r = std::sqrt(r2);
-      tmin = std::min(tmin, r / (std::sqrt(w2) + std::sqrt((m[i] + m[j]) / r)));
+  for (int k = 0; k < w.n; ++k) {
+    for (int l = k + 1; l < w.n; ++l) {
+      double d[3], vv[3];
+      span(&y[kX], k, l, d);
+      span(&y[v0], k, l, vv);
+      const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+      const double speed = std::sqrt(vv[0] * vv[0] + vv[1] * vv[1] + vv[2] * vv[2]);
+      tmin = std::min(tmin, r / (speed + std::sqrt((m[w.chain[k]] + m[w.chain[l]]) / r)));
     }
   }
   return 0.1 * tmin * forces(y, w);
@@ -266,13 +387,21 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
   w.xs.resize(n);
   w.acc.resize(n);
   w.a.resize(3 * n);
+  w.q.resize(3 * n);
+  w.u.resize(3 * n);
+  w.chain = build_chain(n, [&](int i, int j) {
+    const Vec3 d = sub(s.x[j], s.x[i]);
+    return dot(d, d);
+  });
 
-  std::vector<double> y(2 + 6 * n), y1, trial;
-  for (int i = 0; i < n; ++i)
-    for (int k = 0; k < 3; ++k) {
-      y[kX + 3 * i + k] = s.x[i][k];
-      y[w.vx() + 3 * i + k] = s.v[i][k];
+  std::vector<double> y(2 + 6 * (n - 1)), y1, trial;
+  for (int k = 0; k + 1 < n; ++k) {
+    const int i = w.chain[k], j = w.chain[k + 1];
+    for (int e = 0; e < 3; ++e) {
+      y[kX + 3 * k + e] = s.x[j][e] - s.x[i][e];
+      y[w.vx() + 3 * k + e] = s.v[j][e] - s.v[i][e];
     }
+  }
   y[kT] = 0.0;
   y[kB] = forces(y, w) - kinetic(y, w);
   const double b_start = y[kB];
@@ -283,22 +412,14 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
   int halvings = 0;
   const double kEps = std::numeric_limits<double>::epsilon();
   auto commit = [&]() {
-    // Rounding moves the centre of mass off the origin by a random walk
-    // (the leapfrog conserves momentum exactly only in exact arithmetic):
-    // put it back, so that the record keeps its contract.
-    double mtot = 0.0;
-    Vec3 xc{0.0, 0.0, 0.0}, vc{0.0, 0.0, 0.0};
-    for (int i = 0; i < n; ++i) {
-      mtot += s.m[i];
-      for (int k = 0; k < 3; ++k) {
-        xc[k] += s.m[i] * y[kX + 3 * i + k];
-        vc[k] += s.m[i] * y[w.vx() + 3 * i + k];
-      }
-    }
+    // Back to centre-of-mass coordinates (which also takes out any drift
+    // of the centre of mass by rounding).
+    unchain(&y[kX], w.q, w);
+    unchain(&y[w.vx()], w.u, w);
     for (int i = 0; i < n; ++i)
       for (int k = 0; k < 3; ++k) {
-        s.x[i][k] = y[kX + 3 * i + k] - xc[k] / mtot;
-        s.v[i][k] = y[w.vx() + 3 * i + k] - vc[k] / mtot;
+        s.x[i][k] = w.q[3 * i + k];
+        s.v[i][k] = w.u[3 * i + k];
       }
     s.work += b_start - y[kB];
     s.force_evaluations += w.evaluations;
@@ -383,6 +504,7 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
     if (arrived) break;
     t_now += y[kT];
     y[kT] = 0.0;
+    renew_chain(y, w);
     // Step control: aim at convergence with 5 rows (n up to 10).
     if (rows <= 3)
       h *= 1.5;
@@ -401,9 +523,13 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
       for (int i = 0; i < n; ++i)
         for (int k = 0; k < 3; ++k) w.a[3 * i + k] += w.acc[i][k];
     }
-    for (int i = 0; i < 3 * n; ++i) {
-      y[kX + i] += gap * (y[w.vx() + i] + 0.5 * gap * w.a[i]);
-      y[w.vx() + i] += gap * w.a[i];
+    for (int k = 0; k + 1 < n; ++k) {
+      const int i = w.chain[k], j = w.chain[k + 1];
+      for (int e = 0; e < 3; ++e) {
+        const double da = w.a[3 * j + e] - w.a[3 * i + e];
+        y[kX + 3 * k + e] += gap * (y[w.vx() + 3 * k + e] + 0.5 * gap * da);
+        y[w.vx() + 3 * k + e] += gap * da;
+      }
     }
   }
   t_now = t_target;
