@@ -45,15 +45,13 @@ struct CentreOfMass {
 
 // The perturbation of the internal motion by bodies outside the subsystem.
 // tidal(t, x, acc): x holds the members' positions relative to the centre of
-// mass at time t (the caller adds its centre-of-mass position at t to get
-// absolute positions); acc (already sized to the members, zeroed) receives
-// the acceleration of each member by the perturbers. The mass-weighted mean
-// of acc is removed by the integrator (that is the acceleration of the centre
-// of mass, which the caller applies to the centre-of-mass particle), so the
-// callback may return either the full acceleration of each member by the
-// perturbers or the differential (tidal) one. It must depend on positions
-// and time only, not on velocities. An empty callback means an isolated
-// subsystem.
+// mass at time t (the caller adds its centre-of-mass position at t, e.g.
+// from its predictor, to get the members' absolute positions); acc (already sized to the members,
+// zeroed) receives the acceleration of each member by the perturbers. The mass-weighted mean of acc
+// is removed by the integrator (that is the acceleration of the centre of mass, which the caller
+// applies to the centre-of-mass particle), so the callback may return either the full acceleration
+// of each member by the perturbers or the differential (tidal) one. It must depend on positions and
+// time only, not on velocities. An empty callback means an isolated subsystem.
 struct Perturbation {
   std::function<void(double t, const std::vector<Vec3>& x, std::vector<Vec3>& acc)> tidal;
   bool active() const { return static_cast<bool>(tidal); }
@@ -86,11 +84,14 @@ void check_subsystem(const Subsystem& s);
 // in s, and a last step iterated so that it ends on t_target. The external
 // perturbation enters the kicks; its work on the internal motion is added to
 // s.work. An unperturbed pair goes by kepler_drift when
-// settings.kepler_shortcut is set. Coordinates are centre-of-mass ones (no
-// chain). Throws std::invalid_argument on an invalid subsystem or
-// t_target < s.t, and std::runtime_error when the step collapses or
+// settings.kepler_shortcut is set. Inside a call the motion is held in
+// chain coordinates (the closest pairs' separations directly); the record
+// gets centre-of-mass coordinates back, recentred. Throws
+// std::invalid_argument on an invalid subsystem or t_target < s.t (record
+// untouched), and std::runtime_error when the step collapses or
 // settings.max_steps is exceeded (the subsystem is then left at the last
-// accepted step, s.t < t_target).
+// accepted step, s.t < t_target). An exception from the perturbation's
+// callback passes through and leaves the record as it was before the call.
 void ar_advance(Subsystem& s, double t_target, const Perturbation& p = {},
                 const ArSettings& settings = {});
 
