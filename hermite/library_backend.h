@@ -24,7 +24,11 @@ class LibraryBackend {
 
   // eps = 0 runs unsoftened: see forces().
   LibraryBackend(const std::vector<double>& mass, int js, int je, double eps)
-      : mass_(mass), js_(js), je_(je), eps2_(static_cast<float>(eps * eps)) {}
+      : mass_(&mass), js_(js), je_(je), eps2_(static_cast<float>(eps * eps)) {}
+
+  // The masses of the j-particles from now on (the integrator's, which
+  // change as regularised subsystems form and end); kept by reference.
+  void use_masses(const std::vector<double>& mass) { mass_ = &mass; }
 
   // With eps > 0 one library call over all of this rank's j-particles.
   // Unsoftened, a particle must not meet itself in the library (r = 0 and
@@ -71,7 +75,7 @@ class LibraryBackend {
           const auto j = static_cast<std::size_t>(chunk[q]);
           if (j == i || chunk[q] < js_ || chunk[q] >= je_) continue;
           add_pair_terms<K>(minus(p.x[j], p.x[i]), minus(p.v[j], p.v[i]), minus(p.a[j], p.a[i]),
-                            minus(p.j[j], p.j[i]), mass_[j], 0.0, out + (begin + k) * K);
+                            minus(p.j[j], p.j[i]), (*mass_)[j], 0.0, out + (begin + k) * K);
         }
       }
     }
@@ -82,7 +86,7 @@ class LibraryBackend {
     for (std::size_t i = 0; i < pos.size(); ++i) {
       Posm& r = posm_[i];
       for (int c = 0; c < 3; ++c) nbforce_split(pos[i][c], &r.pos[c].x, &r.pos[c].y);
-      r.mass = static_cast<float>(mass_[i]);
+      r.mass = static_cast<float>((*mass_)[i]);
       r.unused = 0.0f;
     }
     Lib::calc_pot(static_cast<int>(pos.size()), js_, je_, eps2_, posm_.data(), pot);
@@ -116,13 +120,13 @@ class LibraryBackend {
       nbforce_split(p.x[k][c], &r.posH[c], &r.posL[c]);
       r.vel[c] = static_cast<float>(p.v[k][c]);
     }
-    r.mass = source ? static_cast<float>(mass_[k]) : 0.0f;
+    r.mass = source ? static_cast<float>((*mass_)[k]) : 0.0f;
     r.unused0 = 0.0f;
     r.unused1 = 0.0f;
     Lib::set_derivs(r, p.a[k], p.j[k]);
   }
 
-  const std::vector<double>& mass_;
+  const std::vector<double>* mass_;
   int js_, je_;
   float eps2_;
   std::vector<Predictor> jpred_, ipred_, saved_;
