@@ -462,11 +462,12 @@ void ar_advance(Subsystem& s, double t_target, const Perturbation& p, const ArSe
       // it, Newton's method on t(h) with dt/ds = 1/(T + B) at the end,
       // kept inside the bracket [lo, hi] (hi's time unknown when the step
       // was only estimated to pass).
-      double lo = 0.0, t_lo = 0.0, hi = h;
+      double lo = 0.0, t_lo = 0.0, hi = 2.0 * h;  // by the estimate, hi passes with room
       double t_hi = std::numeric_limits<double>::quiet_NaN();
       double hn = remaining * u0;
       if (!past_by_estimate) {
         ++s.rejected;
+        hi = h;
         t_hi = y1[kT];
         hn = lo + (hi - lo) * (remaining - t_lo) / (t_hi - t_lo);
       }
