@@ -67,6 +67,33 @@ TEST_P(ArKepler, ThousandOrbitsHoldEnergyAndPhase) {
 
 INSTANTIATE_TEST_SUITE_P(Eccentric, ArKepler, ::testing::Values(0.99, 0.999));
 
+// Calls of every size land: tiny intervals (closed by the Taylor step
+// alone), an empty one, and a long one, against the closed-form drift.
+TEST(ArKeplerLanding, TinyEmptyAndLongIntervals) {
+  Subsystem s = pair_from(kepler_ref::state(kMtot, 1.0, 0.7, 0.1));
+  Subsystem ref = s;
+  encounters::ArSettings settings;
+  settings.kepler_shortcut = false;
+  double t = 0.0;
+  for (int k = 0; k < 50; ++k) {
+    t += 1e-13;
+    encounters::ar_advance(s, t, {}, settings);
+    ASSERT_EQ(s.t, t);
+  }
+  encounters::ar_advance(s, t, {}, settings);  // empty
+  for (double dt : {1e-9, 1e-5, 0.3, 17.0}) {
+    t += dt;
+    encounters::ar_advance(s, t, {}, settings);
+    ASSERT_EQ(s.t, t);
+  }
+  encounters::kepler_drift(ref, t);
+  for (int i = 0; i < 2; ++i)
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_NEAR(s.x[i][k], ref.x[i][k], 1e-11);
+      EXPECT_NEAR(s.v[i][k], ref.v[i][k], 1e-11);
+    }
+}
+
 double max_abs_diff(const Vec3& a, const kepler_ref::V3& b) {
   return std::fmax(std::fabs(a[0] - b[0]),
                    std::fmax(std::fabs(a[1] - b[1]), std::fabs(a[2] - b[2])));
