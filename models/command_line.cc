@@ -141,7 +141,7 @@ in .h5 or .hdf5, with a companion dataset and the physical scale as attributes).
   --w0 W             King central potential W0 / sigma^2, 1 .. 12 (default 6)
   --imf I            equal (default), salpeter (alpha 2.35, 0.1 .. 100 Msun),
                      kroupa (alpha 0.3 below 0.08, 1.3 to 0.5, 2.3 above;
-                     0.08 .. 100 Msun: mean 0.57 Msun), or power:m0,a1,m1,a2,m2...
+                     0.08 .. 100 Msun: mean 0.574 Msun), or power:m0,a1,m1,a2,m2...
                      (dN/dm ~ m^-a1 on [m0, m1], m^-a2 on [m1, m2], ..., continuous)
   --m-min, --m-max   mass range of salpeter and kroupa, Msun
   --mass M           total mass of equal masses, Msun (default 1 Msun a star)
