@@ -20,7 +20,7 @@ from . import _order4
 from . import _order6
 from . import _order8
 
-__all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite", "default_eta",
+__all__ = ["forces", "potential", "plummer", "cluster", "read_model", "write_model", "Hermite", "default_eta",
            "lagrangian_radii", "core", "binaries", "Core", "Binary"]
 
 _ORDERS = {4: _order4, 6: _order6, 8: _order8}
@@ -207,6 +207,53 @@ def plummer(n=None, np_=None, seed=None, count=None):
     elif not 0 <= seed < 2**32:
         raise ValueError(f"seed must lie in 0 .. 2**32 - 1, found {seed}")
     return _model.plummer(int(count), int(seed))
+
+
+def _option(value, name):
+    """A float option, NaN for None (not given)."""
+    if value is None:
+        return float("nan")
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, found {value!r}")
+    value = float(value)
+    if not np.isfinite(value):
+        raise ValueError(f"{name} must be finite, found {value}")
+    return value
+
+
+def cluster(n, seed=None, profile="plummer", w0=6.0, imf="equal", m_min=None, m_max=None,
+            binaries=0.0, a_min=1.0, a_max=1000.0, ecc="thermal", virial=0.5, mass=None,
+            radius=None, tidal_radius=None):
+    """Star-cluster model of cluster_gen: (m, x, v, companion, info).
+
+    The keywords are cluster_gen's options (--m-min is m_min, and so on; None
+    for an option not given), and the arrays are the doubles of its file for
+    the same options and seed: n stars in standard N-body units, binaries'
+    members adjacent, companion[i] the index of star i's companion or -1.
+    info: the physical scale (length_pc, mass_msun, time_myr, velocity_kms),
+    n_binaries, tidal_radius (N-body units, 0 for Plummer), kT of the
+    systems, n_soft and n_overlap. Raises ValueError for options that
+    cluster_gen refuses, with its message. See models/README.md.
+    """
+    if isinstance(n, bool) or not isinstance(n, numbers.Integral):
+        raise TypeError(f"n must be an integer, found {n!r}")
+    if seed is None:
+        seed = _model.cluster_default_seed
+    elif isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
+        raise TypeError(f"seed must be an integer, found {seed!r}")
+    elif not 0 <= seed < 2**64:
+        raise ValueError(f"seed must lie in 0 .. 2**64 - 1, found {seed}")
+    if not 0 <= n < 2**62:
+        raise ValueError(f"n must lie in 2 .. 67108864, found {n}")
+    for text, name in ((profile, "profile"), (imf, "imf"), (ecc, "ecc")):
+        if not isinstance(text, str):
+            raise TypeError(f"{name} must be a string, found {text!r}")
+    return _model.cluster(int(n), int(seed), profile, _option(w0, "w0"), imf,
+                          _option(m_min, "m_min"), _option(m_max, "m_max"),
+                          _option(binaries, "binaries"), _option(a_min, "a_min"),
+                          _option(a_max, "a_max"), ecc, _option(virial, "virial"),
+                          _option(mass, "mass"), _option(radius, "radius"),
+                          _option(tidal_radius, "tidal_radius"))
 
 
 def read_model(path):
