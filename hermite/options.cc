@@ -1,4 +1,5 @@
 #include "options.h"
+#include "mass_groups.h"
 
 #include <cmath>
 #include <cstdio>
@@ -122,6 +123,12 @@ Options parse_options(int argc, const char* const* argv) {
       o.restart = value;
     } else if (arg == "--core") {
       o.core_csv = value;
+    } else if (arg == "--mass-groups") {
+      try {
+        o.mass_groups = diagnostics::parse_mass_groups(value);
+      } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--mass-groups: ") + e.what());
+      }
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -166,6 +173,10 @@ std::string usage(const std::string& program, int order) {
          "                   --progress may differ from the checkpointed run\n"
          "  --core FILE      density centre, core radius and density, radii about the density\n"
          "                   centre, hard binaries and escapers, as CSV at every output\n"
+         "  --mass-groups B1,B2,...  with --core: groups of particles by initial mass m / <m>\n"
+         "                   (below B1, B1 to B2, ..., above the last), fixed at the start;\n"
+         "                   each adds its r10, r50 about the density centre and the mean mass\n"
+         "                   inside r10 as core columns gK_r10,gK_r50,gK_m10 (K from 0)\n"
          "  -h, --help       this text\n";
 }
 

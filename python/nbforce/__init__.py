@@ -293,11 +293,17 @@ def write_model(path, m, x, v, t=0.0, format=None):
                               format or "")
 
 
-def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
+def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9), groups=None, centre=None):
     """Radii about the centre of mass holding the given fractions of the mass.
 
     For each fraction f, the distance of the particle, in order of distance,
     at which the enclosed mass first reaches f times the total.
+
+    groups: mass-group boundaries in units of the mean mass (as the
+    integrators' --mass-groups); the result is then an array (groups,
+    fractions) of each group's radii holding the fractions of the group's
+    own mass, about centre (default the centre of mass; core(...).centre
+    gives the --core columns gK_r10, gK_r50). NaN for an empty group.
     """
     m = _masses(m)
     x = _vectors(x, m.shape[0], "x")
@@ -306,7 +312,18 @@ def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
     f = _real_array(fractions, "fractions")
     if f.ndim != 1 or np.any(f <= 0) or np.any(f > 1) or np.any(np.diff(f) < 0):
         raise ValueError("fractions must be an ascending sequence of numbers in (0, 1]")
-    return _model.lagrangian_radii(m, x, f)
+    if groups is None:
+        if centre is not None:
+            raise TypeError("centre applies to the radii of mass groups (groups=)")
+        return _model.lagrangian_radii(m, x, f)
+    if f.size == 0:
+        raise ValueError("give at least one fraction")
+    if centre is None:
+        centre = (m[:, None] * x).sum(axis=0) / m.sum()
+    centre = _real_array(centre, "centre")
+    if centre.shape != (3,):
+        raise ValueError(f"centre must have shape (3,), found {centre.shape}")
+    return _cluster.group_radii(m, x, groups, centre, f)
 
 
 def default_eta(order=4):
@@ -393,10 +410,11 @@ class Hermite:
 
 Core = _cluster.Core
 Binary = _cluster.Binary
+Group = _cluster.Group
 _CHECKS = (_masses, _vectors, _real_array)
 
 
-def core(m, x, v, eps=0.0, pot=None):
+def core(m, x, v, eps=0.0, pot=None, mass_groups=None):
     """Core diagnostics of a cluster: a Core record.
 
     Fields: centre (the density centre, (3,)), rc, rhoc, r01, r10, r50, r90
@@ -409,8 +427,11 @@ def core(m, x, v, eps=0.0, pot=None):
     integrator gives it; without it the potential of the few particles
     beyond 20 half-mass radii is summed directly in double precision. Needs
     more than 6 particles and a positive mass (ValueError otherwise).
+    mass_groups: boundaries in units of the mean mass, e.g. (0.5, 1, 2, 5),
+    as the integrators' --mass-groups (groups from the masses given); the
+    field groups then holds one Group(count, r10, r50, m10) per group.
     """
-    return _cluster.core(m, x, v, eps, pot, _CHECKS)
+    return _cluster.core(m, x, v, eps, pot, _CHECKS, mass_groups)
 
 
 def binaries(m, x, v, eps=0.0):
