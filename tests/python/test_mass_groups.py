@@ -125,3 +125,23 @@ def test_bad_boundaries_are_refused(cluster):
             nbforce.core(m, x, v, mass_groups=bounds)
         with pytest.raises(ValueError):
             nbforce.lagrangian_radii(m, x, groups=bounds)
+
+
+def test_restart_keeps_the_columns_of_the_history(tmp_path, cluster):
+    m, x, v = cluster
+    nbforce.write_model(tmp_path / "model.inp", m, x, v)
+    hermite4 = program("NBFORCE_HERMITE4")
+    common = ["--energy", "", "--eps", "1e-3"]
+    subprocess.run([hermite4, "model.inp", "--t-end", "0.125", "--core", "core.csv",
+                    "--mass-groups", "0.5,2", "--checkpoint", "run.ck", *common], cwd=tmp_path,
+                   check=True, stdout=subprocess.DEVNULL)
+    before = (tmp_path / "core.csv").read_text()
+    # Without the groups the continued history would change its columns.
+    run = subprocess.run([hermite4, "--restart", "run.ck", "--t-end", "0.25"], cwd=tmp_path,
+                         capture_output=True, text=True)
+    assert run.returncode != 0 and "--mass-groups" in run.stderr
+    assert (tmp_path / "core.csv").read_text() == before
+    subprocess.run([hermite4, "--restart", "run.ck", "--t-end", "0.25", "--mass-groups", "0.5,2"],
+                   cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
+    lines = (tmp_path / "core.csv").read_text().splitlines()
+    assert len(lines) == 4 and all(line.count(",") == lines[0].count(",") for line in lines)
