@@ -93,7 +93,7 @@ Options parse_options(int argc, const char* const* argv) {
     } else if (arg == "--dt-out") {
       o.dt_out = step(arg, value);
     } else if (arg == "--eps") {
-      o.eps = positive(arg, value);
+      o.eps = non_negative(arg, value);
     } else if (arg == "--eta") {
       o.eta = positive(arg, value);
     } else if (arg == "--dt-max") {
@@ -151,7 +151,7 @@ std::string usage(const std::string& program, int order) {
          "  --t-end T        end time; the run stops at the first output at or after it (default "
          "1)\n"
          "  --dt-out D       output interval, a power of two (default 0.125)\n"
-         "  --eps E          softening length (default 0.015625)\n"
+         "  --eps E          softening length (default 0.015625); 0 for an unsoftened run\n"
          "  --eta H          accuracy parameter of the time steps (default " +
          shortest(default_eta(order)) +
          " at this order)\n"

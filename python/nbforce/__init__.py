@@ -95,6 +95,15 @@ def _positive(value, name):
     return value
 
 
+def _softening(value):
+    """eps: positive, or 0 for an unsoftened system."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"eps must be a real number, found {value!r}")
+    if float(value) == 0.0:
+        return 0.0
+    return _positive(value, "eps")
+
+
 def _indices(i, n):
     if i is None:
         return np.arange(n, dtype=np.int64)
@@ -137,7 +146,7 @@ def forces(x, v, m, eps, order=4, i=None, a=None, j=None):
     n = m.shape[0]
     x = _in_float_range(_vectors(x, n, "x"), "x")
     v = _in_float_range(_vectors(v, n, "v"), "v")
-    eps = _positive(eps, "eps")
+    eps = _softening(eps)
     if order >= 6:
         if a is None:
             raise TypeError(f"order {order} needs a=, the accelerations of all particles")
@@ -168,7 +177,7 @@ def potential(x, m, eps):
     """
     m = _in_float_range(_masses(m), "m")
     x = _in_float_range(_vectors(x, m.shape[0], "x"), "x")
-    return _finite_results(_order4.potential(x, m, _positive(eps, "eps")), "potentials")
+    return _finite_results(_order4.potential(x, m, _softening(eps)), "potentials")
 
 
 def _int32(value, name):
@@ -363,7 +372,7 @@ class Hermite:
             raise ValueError("the model has no particles")
         x = _in_float_range(_vectors(x, n, "x"), "x")
         v = _in_float_range(_vectors(v, n, "v"), "v")
-        eps = _positive(eps, "eps")
+        eps = _softening(eps)
         eta = _positive(eta, "eta")
         dt_max = _positive(dt_max, "dt_max")
         t = float(_real_array(t, "t"))
