@@ -60,8 +60,8 @@ EncounterSection decode_encounter_section(const std::string& b) {
   std::uint8_t on = 0;
   get(on);
   s.settings.on = on != 0;
-  for (double* v : {&s.settings.r_cl, &s.settings.dt_cl, &s.settings.gamma_min,
-                    &s.settings.gamma_max}) {
+  for (double* v :
+       {&s.settings.r_cl, &s.settings.dt_cl, &s.settings.gamma_min, &s.settings.gamma_max}) {
     get(*v);
   }
   std::int64_t bytes = 0;

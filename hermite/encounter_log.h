@@ -37,7 +37,7 @@ struct EncounterSection {
   EncounterSettings settings;
   long long log_bytes = 0;
   std::string log_name;  // the log's file name when the checkpoint was written
-  std::string state;  // the integrator's (IntegratorState::subsystems)
+  std::string state;     // the integrator's (IntegratorState::subsystems)
 };
 
 std::string encode_encounter_section(const EncounterSection& s);

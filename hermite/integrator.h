@@ -57,17 +57,16 @@ struct MarksPhases<B, std::void_t<decltype(std::declval<B&>().mark(StepPhase::sc
 template <class B, class = void>
 struct TakesMasses : std::false_type {};
 template <class B>
-struct TakesMasses<
-    B, std::void_t<decltype(std::declval<B&>().use_masses(std::declval<const std::vector<double>&>()))>>
-    : std::true_type {};
+struct TakesMasses<B, std::void_t<decltype(std::declval<B&>().use_masses(
+                          std::declval<const std::vector<double>&>()))>> : std::true_type {};
 }  // namespace detail
 
 struct Settings {
-  double eta = 0.01;        // accuracy parameter of the time-step criterion
-  double dt_max = 0.125;    // largest block step, a power of two
-  double dt_min = 0x1p-40;  // a particle needing a smaller step ends the run
-  double shared_dt = 0.0;   // > 0: every particle takes this fixed step
-  double eps = 0.0;         // softening length, for the pair searches
+  double eta = 0.01;             // accuracy parameter of the time-step criterion
+  double dt_max = 0.125;         // largest block step, a power of two
+  double dt_min = 0x1p-40;       // a particle needing a smaller step ends the run
+  double shared_dt = 0.0;        // > 0: every particle takes this fixed step
+  double eps = 0.0;              // softening length, for the pair searches
   EncounterSettings encounters;  // regularised subsystems (off: none)
 };
 
@@ -679,7 +678,8 @@ class Integrator {
   // where the library computed the term it replaces.
   void add_subsystem_terms(const std::vector<int>& list, double t) {
     at_.assign(m_.size(), -1);
-    for (std::size_t k = 0; k < list.size(); ++k) at_[static_cast<std::size_t>(list[k])] = static_cast<int>(k);
+    for (std::size_t k = 0; k < list.size(); ++k)
+      at_[static_cast<std::size_t>(list[k])] = static_cast<int>(k);
     std::vector<std::array<Vec3, 4>> mem;
     for (const Regularised& r : regs_) {
       const auto cm = static_cast<std::size_t>(r.cm);
@@ -811,9 +811,10 @@ class Integrator {
       }
       scale_.r_cl = 4.0 * rh / static_cast<double>(n);
     }
-    scale_.dt_cl = enc_.dt_cl > 0.0
-                       ? enc_.dt_cl
-                       : kCloseStep * std::sqrt(scale_.r_cl * scale_.r_cl * scale_.r_cl / scale_.m_mean);
+    scale_.dt_cl =
+        enc_.dt_cl > 0.0
+            ? enc_.dt_cl
+            : kCloseStep * std::sqrt(scale_.r_cl * scale_.r_cl * scale_.r_cl / scale_.m_mean);
     scale_.next_update = (std::floor(t / kScaleInterval) + 1.0) * kScaleInterval;
   }
 
@@ -827,7 +828,8 @@ class Integrator {
     double best = std::numeric_limits<double>::infinity();
     for (std::size_t k = 0; k < s.m.size(); ++k) {
       for (std::size_t l = k + 1; l < s.m.size(); ++l) {
-        const double d = norm(Vec3{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]});
+        const double d =
+            norm(Vec3{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]});
         if (d < best) {
           best = d;
           a = k;
@@ -889,8 +891,10 @@ class Integrator {
       }
       const auto cm = static_cast<std::size_t>(r.cm);
       if (r.s.m.size() == 2) {
-        const Vec3 dx{r.s.x[1][0] - r.s.x[0][0], r.s.x[1][1] - r.s.x[0][1], r.s.x[1][2] - r.s.x[0][2]};
-        const Vec3 dv{r.s.v[1][0] - r.s.v[0][0], r.s.v[1][1] - r.s.v[0][1], r.s.v[1][2] - r.s.v[0][2]};
+        const Vec3 dx{r.s.x[1][0] - r.s.x[0][0], r.s.x[1][1] - r.s.x[0][1],
+                      r.s.x[1][2] - r.s.x[0][2]};
+        const Vec3 dv{r.s.v[1][0] - r.s.v[0][0], r.s.v[1][1] - r.s.v[0][1],
+                      r.s.v[1][2] - r.s.v[0][2]};
         const double d = norm(dx);
         const double rv = dx[0] * dv[0] + dx[1] * dv[1] + dx[2] * dv[2];
         const double rcl = pair_rcl(scale_, r.s.m[0], r.s.m[1]);
@@ -906,7 +910,8 @@ class Integrator {
       }
       double mass = 0.0;
       for (double mk : r.s.m) mass += mk;
-      const double reach = kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
+      const double reach =
+          kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
       const encounters::Escaper out = encounters::split_escaper(r.s, reach);
       if (out.index < 0) {
         ++q;
@@ -999,8 +1004,9 @@ class Integrator {
     std::vector<double> m;
     std::vector<Vec3> x, v;
     auto take = [&](std::size_t slot) {
-      const auto at = std::find_if(regs_.begin(), regs_.end(),
-                                   [&](const Regularised& r) { return r.cm == static_cast<int>(slot); });
+      const auto at = std::find_if(regs_.begin(), regs_.end(), [&](const Regularised& r) {
+        return r.cm == static_cast<int>(slot);
+      });
       if (at == regs_.end()) {
         ids.push_back(static_cast<int>(slot));
         m.push_back(m_[slot]);
@@ -1085,10 +1091,10 @@ class Integrator {
   EncounterScale scale_;
   std::vector<Regularised> regs_;
   std::vector<EncounterEvent> events_;
-  std::vector<unsigned char> alive_;  // slot rules of state.h
-  std::vector<double> mass0_;         // the model's masses, by slot
-  std::vector<int> appeared_;         // started up during this step, to schedule
-  std::vector<int> near_, at_;        // scratch of the subsystem passes
+  std::vector<unsigned char> alive_;   // slot rules of state.h
+  std::vector<double> mass0_;          // the model's masses, by slot
+  std::vector<int> appeared_;          // started up during this step, to schedule
+  std::vector<int> near_, at_;         // scratch of the subsystem passes
   mutable std::vector<Vec3> xr_, vr_;  // resolved positions and velocities
   mutable bool resolved_ = false;
   static constexpr double kTreeAge = 1.0 / 16;  // of dt_max

@@ -193,12 +193,12 @@ int program_main(int argc, char** argv) {
       integ.start();
       if (enc.on && comm.root()) {
         const EncounterScale& sc = integ.encounter_scale();
-        std::printf("%s: regularised subsystems: R_cl = %s%s, dt_cl = %s, gamma_min = %s, "
-                    "gamma_max = %s\n",
-                    name.c_str(), format_number(sc.r_cl).c_str(),
-                    enc.r_cl > 0.0 ? "" : " (4 r_h / N, every time unit)",
-                    format_number(sc.dt_cl).c_str(), format_number(enc.gamma_min).c_str(),
-                    format_number(enc.gamma_max).c_str());
+        std::printf(
+            "%s: regularised subsystems: R_cl = %s%s, dt_cl = %s, gamma_min = %s, "
+            "gamma_max = %s\n",
+            name.c_str(), format_number(sc.r_cl).c_str(),
+            enc.r_cl > 0.0 ? "" : " (4 r_h / N, every time unit)", format_number(sc.dt_cl).c_str(),
+            format_number(enc.gamma_min).c_str(), format_number(enc.gamma_max).c_str());
         std::fflush(stdout);
       }
       const Energy e0 = integ.energy();

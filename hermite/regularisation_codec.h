@@ -55,7 +55,8 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
   std::uint64_t length = 0;
   get(length);
   if (b.size() - at < length) throw std::runtime_error("truncated");
-  const std::vector<encounters::Subsystem> subs = encounters::decode_subsystems(b.substr(at, length));
+  const std::vector<encounters::Subsystem> subs =
+      encounters::decode_subsystems(b.substr(at, length));
   at += length;
   regs.clear();
   for (const encounters::Subsystem& s : subs) {

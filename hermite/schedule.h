@@ -52,8 +52,7 @@ inline void schedule_add(Schedule& s, double end, int i) {
 
 // Groups all particles afresh from their times and steps; with `alive`
 // (empty: all), only those whose flag is set: a resting slot takes no step.
-inline void schedule_build(Schedule& s, const std::vector<double>& t,
-                           const std::vector<double>& dt,
+inline void schedule_build(Schedule& s, const std::vector<double>& t, const std::vector<double>& dt,
                            const std::vector<unsigned char>& alive = {}) {
   for (auto& b : s.buckets) {
     b.members.clear();
