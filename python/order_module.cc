@@ -159,8 +159,10 @@ hermite::Model make_model(const Array& m, const Array& x, const Array& v, double
   return model;
 }
 
-hermite::Settings make_settings(double eps, double eta, double dt_max,
-                                const hermite::Model& model) {
+// regularise: 1 on, 0 off, -1 on for an unsoftened system; r_cl > 0 fixes
+// the close-encounter distance (the programs' --rcl).
+hermite::Settings make_settings(double eps, double eta, double dt_max, const hermite::Model& model,
+                                int regularise, double r_cl) {
   check_eps(eps);
   check_softening(eps, model.mass, model.pos);
   if (!(eta > 0.0) || !std::isfinite(eta)) {
@@ -174,6 +176,11 @@ hermite::Settings make_settings(double eps, double eta, double dt_max,
   s.eta = eta;
   s.dt_max = dt_max;
   s.eps = eps;
+  s.encounters.on = regularise > 0 || (regularise < 0 && eps == 0.0);
+  if (!(r_cl >= 0.0) || !std::isfinite(r_cl)) {
+    throw py::value_error("rcl must not be negative, found " + std::to_string(r_cl));
+  }
+  s.encounters.r_cl = r_cl;
   return s;
 }
 
@@ -183,9 +190,9 @@ hermite::Settings make_settings(double eps, double eta, double dt_max,
 class Hermite {
  public:
   Hermite(const Array& m, const Array& x, const Array& v, double eps, double eta, double dt_max,
-          double t0)
+          double t0, int regularise, double r_cl)
       : model_(make_model(m, x, v, t0)),
-        settings_(make_settings(eps, eta, dt_max, model_)),
+        settings_(make_settings(eps, eta, dt_max, model_, regularise, r_cl)),
         backend_(model_.mass, 0, model_.size(), eps),
         integ_(model_, settings_, backend_, comm_, 0, model_.size()) {
     run([&] { integ_.start(); });
@@ -268,9 +275,10 @@ PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
   // Each order's module keeps its own Hermite type: the three modules are
   // loaded side by side, and a global registration would clash.
   py::class_<Hermite>(mod, "Hermite", py::module_local())
-      .def(py::init<const Array&, const Array&, const Array&, double, double, double, double>(),
+      .def(py::init<const Array&, const Array&, const Array&, double, double, double, double, int,
+                    double>(),
            py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("eta"),
-           py::arg("dt_max"), py::arg("t"))
+           py::arg("dt_max"), py::arg("t"), py::arg("regularise") = -1, py::arg("rcl") = 0.0)
       .def("advance", &Hermite::advance, py::arg("t"))
       .def("energy", &Hermite::energy)
       .def_property_readonly("t", &Hermite::time)

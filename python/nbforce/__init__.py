@@ -344,8 +344,11 @@ def default_eta(order=4):
 class Hermite:
     """Hermite integrator of order 4, 6 or 8 on individual block time steps.
 
-    m, x, v: the model (at least one particle, non-negative masses); eps > 0:
-    softening length; eta: accuracy parameter of the time steps (default:
+    m, x, v: the model (at least one particle, non-negative masses); eps:
+    softening length (0: unsoftened); regularise: close encounters and hard
+    binaries as regularised subsystems in double precision (default: on
+    where eps is 0, as in the programs; docs/close-encounters.md); rcl: the
+    close-encounter distance of a mean-mass pair (default 4 r_h / N); eta: accuracy parameter of the time steps (default:
     the order's own, as in the programs: 0.01, 0.04 and 0.08 at orders 4,
     6 and 8; default_eta(order) tells); dt_max: largest step, a power of
     two; t: the model's time. The start-up forces and steps are computed
@@ -362,7 +365,8 @@ class Hermite:
     (particle steps so far), block_steps, dt (every particle's step).
     """
 
-    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0):
+    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
+                 regularise=None, rcl=None):
         lib = _library(order)
         if eta is None:
             eta = lib.default_eta
@@ -377,7 +381,11 @@ class Hermite:
         dt_max = _positive(dt_max, "dt_max")
         t = float(_real_array(t, "t"))
         self.order = order
-        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t)
+        if regularise is not None and not isinstance(regularise, bool):
+            raise TypeError(f"regularise must be True, False or None, found {regularise!r}")
+        mode = -1 if regularise is None else int(regularise)
+        rcl = 0.0 if rcl is None else _positive(rcl, "rcl")
+        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl)
 
     def advance(self, t):
         """Integrates to time t and synchronises all particles there."""
