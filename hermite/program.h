@@ -125,6 +125,7 @@ int program_main(int argc, char** argv) {
           throw CheckpointError(opt.restart + ": " + e.what());
         }
         ck->state.subsystems = section.state;
+        if (!opt.was_given("--encounters")) opt.encounters_csv = section.log_name;
       }
       const EncounterSettings kept = have_section ? section.settings : EncounterSettings{};
       for (const char* o : {"--regularise", "--rcl", "--dtcl", "--gamma-min", "--gamma-max"}) {

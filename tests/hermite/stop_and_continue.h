@@ -20,13 +20,19 @@ inline std::string quoted(const std::string& s) { return "'" + s + "'"; }
 // after its second output and continued: same final snapshot, same energy
 // rows (less the wall clock), same radii and core histories, same final
 // line. ranks_after > 0: continued
-// on that many ranks, compared by the caller.
+// on that many ranks, compared by the caller. `regularised`: unsoftened,
+// with regularised subsystems alive across the stop, and the same event
+// logs.
 inline void stop_and_continue(const fs::path& dir, const std::string& prog,
-                              const std::string& launcher, int ranks_after, int sig = SIGTERM) {
-  const std::string run = launcher + quoted(prog) + kArgs;
+                              const std::string& launcher, int ranks_after, int sig = SIGTERM,
+                              bool regularised = false) {
+  const std::string run =
+      launcher + quoted(prog) + kArgs + (regularised ? " --eps 0 --rcl 0.02 --encounters " : "");
+  const std::string log_a = regularised ? "a-enc.csv" : "", log_b = regularised ? "b-enc.csv" : "";
   const pid_t a = start(
       dir,
-      run + " --energy a.csv --snapshots a --checkpoint a.ck --radii a-radii.csv --core a-core.csv",
+      run + log_a +
+          " --energy a.csv --snapshots a --checkpoint a.ck --radii a-radii.csv --core a-core.csv",
       "a");
   // The moment of the stop is drawn from the first quarter of the time the
   // uninterrupted run takes from its second output to its last: a quarter,
@@ -42,7 +48,8 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
   SCOPED_TRACE("pause seed " + std::to_string(seed) + ", " + prog);
   const pid_t b = start(
       dir,
-      run + " --energy b.csv --snapshots b --checkpoint b.ck --radii b-radii.csv --core b-core.csv",
+      run + log_b +
+          " --energy b.csv --snapshots b --checkpoint b.ck --radii b-radii.csv --core b-core.csv",
       "b");
   ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");
   random_pause(seed, static_cast<int>(rest.count() / 4));
@@ -73,6 +80,10 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
   EXPECT_EQ(without_wall(slurp(dir / "a.csv")), without_wall(slurp(dir / "b.csv")));
   EXPECT_EQ(slurp(dir / "a-radii.csv"), slurp(dir / "b-radii.csv"));
   EXPECT_EQ(slurp(dir / "a-core.csv"), slurp(dir / "b-core.csv"));
+  if (regularised) {
+    EXPECT_GT(slurp(dir / "a-enc.csv").size(), 40u) << "no subsystem formed";
+    EXPECT_EQ(slurp(dir / "a-enc.csv"), slurp(dir / "b-enc.csv"));
+  }
   EXPECT_NE(slurp(dir / "b-core.csv").find("\n0.75,"), std::string::npos);
   const std::string done = final_line(slurp(dir / "a.out"));
   EXPECT_FALSE(done.empty());

@@ -27,6 +27,19 @@ TEST_F(Restart, StoppedAndContinuedRunsWriteTheSameBytes) {
   }
 }
 
+// Unsoftened, with regularised subsystems forming, alive at the stop and
+// ending: the continued run writes the same bytes and the same event log.
+TEST_F(Restart, RegularisedSubsystemsContinueByteForByte) {
+  ASSERT_EQ(run(quoted(PLUMMER_GEN_PATH) + " -q -n 256 -s 5 -o m.inp").status, 0);
+  for (int order : {4, 8}) {
+    if (program(order).empty()) continue;
+    stop_and_continue(dir_, program(order), "", 0, SIGTERM, true);
+    for (const char* f : {"a.csv", "b.csv", "a.ck", "b.ck", "a-enc.csv", "b-enc.csv"}) {
+      fs::remove(dir_ / f);
+    }
+  }
+}
+
 // A checkpoint at an output, continued with a later end time: numbering,
 // energy reference and counters go on.
 TEST_F(Restart, ContinuesPastTheFormerEndTime) {
