@@ -1,4 +1,5 @@
 #include "options.h"
+#include "mass_groups.h"
 
 #include <cmath>
 #include <cstdio>
@@ -141,6 +142,12 @@ Options parse_options(int argc, const char* const* argv) {
       o.gamma_max = positive(arg, value);
     } else if (arg == "--encounters") {
       o.encounters_csv = value;
+    } else if (arg == "--mass-groups") {
+      try {
+        o.mass_groups = diagnostics::parse_mass_groups(value);
+      } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--mass-groups: ") + e.what());
+      }
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -200,6 +207,10 @@ std::string usage(const std::string& program, int order) {
          "  --gamma-max G    perturbation above which a pair wider than its R_cl ends\n"
          "                   (default 0.05)\n"
          "  --encounters FILE  log of the subsystems formed, changed and ended, as CSV\n"
+         "  --mass-groups B1,B2,...  with --core: groups of particles by initial mass m / <m>\n"
+         "                   (below B1, B1 to B2, ..., above the last), fixed at the start;\n"
+         "                   each adds its r10, r50 about the density centre and the mean mass\n"
+         "                   inside r10 as core columns gK_r10,gK_r50,gK_m10 (K from 0)\n"
          "  -h, --help       this text\n";
 }
 

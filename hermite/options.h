@@ -31,6 +31,7 @@ struct Options {
   std::string regularise;
   double r_cl = 0.0, dt_cl = 0.0, gamma_min = 1e-7, gamma_max = 0.05;
   std::string encounters_csv;  // event log of the subsystems; empty: none
+  std::vector<double> mass_groups;        // group boundaries / initial mean mass; empty: none
   bool help = false;
   bool was_given(const std::string& option) const;
 };
