@@ -997,13 +997,14 @@ class Integrator {
     }
     tree_built_ = false;
     resolved_ = false;
-    // A subsystem formed, joined or left by a member now takes its
-    // perturbers before its first forces: until then the particles about it
-    // would see a point mass, and the energy would lack their tidal terms.
+    // Every subsystem takes its perturbers anew before the first forces of
+    // the particles that appeared: one formed, joined or left by a member
+    // has none or stale ones, and a particle released by another could lie
+    // next to any of them. Until the centre of mass's next step the
+    // particles about it would see a point mass, and the energy would lack
+    // their tidal terms.
     refresh_tree(t, true);
-    for (Regularised& r : regs_) {
-      if (std::binary_search(live.begin(), live.end(), r.cm)) find_perturbers(r, t);
-    }
+    for (Regularised& r : regs_) find_perturbers(r, t);
     startup(live, t, false);
     appeared_.insert(appeared_.end(), live.begin(), live.end());
   }
