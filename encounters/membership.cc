@@ -90,10 +90,19 @@ int find_escaper(const Subsystem& s, double r_escape) {
     if (!(r > r_escape) || dot(d, w) <= 0.0) continue;
     const double mu = s.m[k] * rest / mtot;
     const double energy = 0.5 * mu * dot(w, w) - s.m[k] * rest / r;
-    if (energy > 0.0 && r > farthest) {
-      farthest = r;
-      found = static_cast<int>(k);
+    if (!(energy > 0.0 && r > farthest)) continue;
+    // A member bound to another one is half of a binary, whose partner
+    // the rest's centre of mass blurs out: it does not leave alone.
+    bool paired = false;
+    for (std::size_t l = 0; l < n && !paired; ++l) {
+      if (l == k) continue;
+      const Vec3 dx{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]};
+      const Vec3 dv{s.v[l][0] - s.v[k][0], s.v[l][1] - s.v[k][1], s.v[l][2] - s.v[k][2]};
+      paired = pair_elements(s.m[k], s.m[l], dx, dv).binding > 0.0;
     }
+    if (paired) continue;
+    farthest = r;
+    found = static_cast<int>(k);
   }
   return found;
 }

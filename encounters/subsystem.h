@@ -131,9 +131,10 @@ bool stable_triple(double m_inner1, double m_inner2, double m_outer, double a_in
                    double a_out, double inclination);
 
 // A member that has left: its distance from the centre of mass of the rest
-// exceeds r_escape, it moves away from it, and its two-body energy relative
-// to the rest is positive. Returns the member's index (the most distant such
-// one), or -1.
+// exceeds r_escape, it moves away from it, its two-body energy relative to
+// the rest is positive, and it is bound to no other member as a pair (a
+// binary's member does not leave alone). Returns the member's index (the
+// most distant such one), or -1.
 int find_escaper(const Subsystem& s, double r_escape);
 
 // A member taken out of a subsystem.

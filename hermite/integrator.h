@@ -612,25 +612,7 @@ class Integrator {
     for (Regularised& r : regs_) {
       if (!std::binary_search(active_.begin(), active_.end(), r.cm)) continue;
       const auto cm = static_cast<std::size_t>(r.cm);
-      Vec3 cs[4];
-      predicted_state(cm, t, cs);
-      double mass = 0.0;
-      for (double mk : r.s.m) mass += mk;
-      const double size = subsystem_size(r.s);
-      const double reach =
-          perturber_radius(size, mass, scale_.m_max, enc_.gamma_min) + kPerturberMargin;
-      tree_.within(cs[0], reach, near_);
-      r.perturbers.clear();
-      r.gamma = 0.0;
-      for (int p : near_) {
-        const auto q = static_cast<std::size_t>(p);
-        if (q == cm || alive_[q] == 0) continue;
-        Vec3 ps[4];
-        predicted_state(q, t, ps);
-        const double d = norm(Vec3{ps[0][0] - cs[0][0], ps[0][1] - cs[0][1], ps[0][2] - cs[0][2]});
-        r.gamma += 2.0 * m_[q] * size * size * size / (mass * d * d * d);
-        r.perturbers.push_back(p);
-      }
+      find_perturbers(r, t);
       encounters::Perturbation pert;
       if (r.gamma >= enc_.gamma_min || r.s.m.size() > 2) {
         const std::vector<int>& who = r.perturbers;
@@ -659,6 +641,33 @@ class Integrator {
         throw IntegrationError("the regularised subsystem of particles " + ids_text(r.s.ids) +
                                " failed at t = " + format(t) + ": " + e.what());
       }
+    }
+  }
+
+  // r's perturbers at time t (the particles within its perturber radius of
+  // its centre of mass, by the tree) and their perturbation gamma. The
+  // perturbers feel the members and the centre of mass feels them through
+  // its members, in the forces and in the energy, from this call on.
+  void find_perturbers(Regularised& r, double t) {
+    const auto cm = static_cast<std::size_t>(r.cm);
+    Vec3 cs[4];
+    predicted_state(cm, t, cs);
+    double mass = 0.0;
+    for (double mk : r.s.m) mass += mk;
+    const double size = subsystem_size(r.s);
+    const double reach =
+        perturber_radius(size, mass, scale_.m_max, enc_.gamma_min) + kPerturberMargin;
+    tree_.within(cs[0], reach, near_);
+    r.perturbers.clear();
+    r.gamma = 0.0;
+    for (int p : near_) {
+      const auto q = static_cast<std::size_t>(p);
+      if (q == cm || alive_[q] == 0) continue;
+      Vec3 ps[4];
+      predicted_state(q, t, ps);
+      const double d = norm(Vec3{ps[0][0] - cs[0][0], ps[0][1] - cs[0][1], ps[0][2] - cs[0][2]});
+      r.gamma += 2.0 * m_[q] * size * size * size / (mass * d * d * d);
+      r.perturbers.push_back(p);
     }
   }
 
@@ -993,6 +1002,14 @@ class Integrator {
     }
     tree_built_ = false;
     resolved_ = false;
+    // Every subsystem takes its perturbers anew before the first forces of
+    // the particles that appeared: one formed, joined or left by a member
+    // has none or stale ones, and a particle released by another could lie
+    // next to any of them. Until the centre of mass's next step the
+    // particles about it would see a point mass, and the energy would lack
+    // their tidal terms.
+    refresh_tree(t, true);
+    for (Regularised& r : regs_) find_perturbers(r, t);
     startup(live, t, false);
     appeared_.insert(appeared_.end(), live.begin(), live.end());
   }

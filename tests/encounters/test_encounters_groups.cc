@@ -171,6 +171,16 @@ TEST(Membership, EscapersAreRecedingUnboundAndFar) {
   EXPECT_NEAR(s.m[0] * s.x[0][0] + s.m[1] * s.x[1][0], 0.0, 1e-15);
   EXPECT_NEAR(esc.x[0] - esc.dx_cm[0], 20.0, 1e-12);  // escaper relative to the pair
   EXPECT_EQ(s.t, 2.0);
+  // A tight binary far from a heavy third body: seen from the rest's centre
+  // of mass, the member moving away at its orbital speed looks unbound,
+  // but it is bound to its partner and stays; the binary is not split.
+  const double vo = std::sqrt(0.002 / 2e-4) / 2;  // circular, separation 2e-4
+  Subsystem wide = encounters::make_subsystem(
+      {20, 21, 22}, {0.001, 0.001, 1.0}, {Vec3{0, 1e-4, 0}, Vec3{0, -1e-4, 0}, Vec3{-30.0, 0, 0}},
+      {Vec3{-vo, 0, 0}, Vec3{vo, 0, 0}, Vec3{0, 0, 0}}, 0.0);
+  EXPECT_EQ(encounters::find_escaper(wide, 10.0), -1);
+  EXPECT_EQ(encounters::split_escaper(wide, 10.0).index, -1);
+  EXPECT_EQ(wide.m.size(), 3u);
   // A pair is not split by split_escaper.
   const encounters::Escaper none = encounters::split_escaper(s, 0.0);
   EXPECT_EQ(none.index, -1);
