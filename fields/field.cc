@@ -1,0 +1,26 @@
+#include "field.h"
+
+namespace fields {
+
+void Field::add(double t, const Vec3& x, const Vec3& v, int K, Vec3* f) const {
+  // Term n of the field needs the total derivatives below it: each is
+  // complete once the field's share of it is added.
+  Vec3 motion[3] = {}, out[4];
+  for (int n = 0; n < K; ++n) {
+    derivatives(t, x, v, motion, n + 1, out);
+    for (int c = 0; c < 3; ++c) f[n][c] += out[n][c];
+    if (n < 3) motion[n] = f[n];
+  }
+}
+
+void Field::stepped(double m, double t0, const Vec3& x0, const Vec3& v0, double t1, const Vec3& x1,
+                    const Vec3& v1) {
+  if (!time_dependent()) return;
+  double p0, q0, p1, q1;
+  power(t0, x0, v0, &p0, &q0);
+  power(t1, x1, v1, &p1, &q1);
+  const double h = t1 - t0;
+  work_ += m * (0.5 * h * (p0 + p1) + h * h / 12.0 * (q0 - q1));
+}
+
+}  // namespace fields
