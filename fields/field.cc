@@ -13,14 +13,17 @@ void Field::add(double t, const Vec3& x, const Vec3& v, int K, Vec3* f) const {
   }
 }
 
-void Field::stepped(double m, double t0, const Vec3& x0, const Vec3& v0, double t1, const Vec3& x1,
-                    const Vec3& v1) {
+void Field::stepped(double m, double t0, const Vec3& x0, const Vec3& v0, const Vec3& a0, double t1,
+                    const Vec3& x1, const Vec3& v1, const Vec3& a1) {
   if (!time_dependent()) return;
-  double p0, q0, p1, q1;
-  power(t0, x0, v0, &p0, &q0);
-  power(t1, x1, v1, &p1, &q1);
+  double p0[3], p1[3];
+  power(t0, x0, v0, a0, p0);
+  power(t1, x1, v1, a1, p1);
+  // The two-point Hermite quadrature with two derivatives at each end (the
+  // sixth-order corrector's weights).
   const double h = t1 - t0;
-  work_ += m * (0.5 * h * (p0 + p1) + h * h / 12.0 * (q0 - q1));
+  work_ += m * h *
+           (0.5 * (p0[0] + p1[0]) + h / 10.0 * (p0[1] - p1[1]) + h * h / 120.0 * (p0[2] + p1[2]));
 }
 
 }  // namespace fields

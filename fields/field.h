@@ -32,12 +32,12 @@ class Field : public hermite::ExternalField {
   // where the field does not bind (a compressive tide).
   virtual double jacobi_radius(double t, double m) const = 0;
 
-  // For a field that changes with time: p = d phi / dt at fixed x and its
-  // rate along the motion through x with velocity v. Zero for a static one.
-  virtual void power(double t, const Vec3& x, const Vec3& v, double* p, double* p_dot) const {
-    (void)t, (void)x, (void)v;
-    *p = 0.0;
-    *p_dot = 0.0;
+  // For a field that changes with time: p[0] = d phi / dt at fixed x and
+  // its first two time derivatives p[1], p[2] along the motion through x
+  // with velocity v and total acceleration a. Zero for a static one.
+  virtual void power(double t, const Vec3& x, const Vec3& v, const Vec3& a, double* p) const {
+    (void)t, (void)x, (void)v, (void)a;
+    p[0] = p[1] = p[2] = 0.0;
   }
   virtual bool time_dependent() const { return false; }
 
@@ -50,11 +50,12 @@ class Field : public hermite::ExternalField {
   virtual std::string describe() const = 0;
 
   void add(double t, const Vec3& x, const Vec3& v, int K, Vec3* f) const final;
-  void stepped(double m, double t0, const Vec3& x0, const Vec3& v0, double t1, const Vec3& x1,
-               const Vec3& v1) override;
+  void stepped(double m, double t0, const Vec3& x0, const Vec3& v0, const Vec3& a0, double t1,
+               const Vec3& x1, const Vec3& v1, const Vec3& a1) override;
 
   // Work done on the particles by the field's change with time, summed over
-  // their completed steps (Hermite quadrature of m p over each step).
+  // their completed steps (Hermite quadrature of m p over each step, of
+  // sixth order in the step).
   double work() const { return work_; }
   void set_work(double w) { work_ = w; }
 

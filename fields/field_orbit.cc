@@ -50,12 +50,18 @@ class OrbitField final : public Field {
     const double k = w * w + (d[1][0] * e[0][0] + d[1][1] * e[0][1] + d[1][2] * e[0][2]);
     return k > 0.0 ? std::cbrt(m / k) : std::numeric_limits<double>::infinity();
   }
-  void power(double t, const Vec3& x, const Vec3& v, double* p, double* p_dot) const override {
+  // p = -V.tide + J.x with V, A, J, S, C the velocity of the orbit and its
+  // derivatives; p' = -A.tide - V.tide' + S.x + J.v;
+  // p'' = -J.tide - 2 A.tide' - V.tide'' + C.x + 2 S.v + J.a.
+  void power(double t, const Vec3& x, const Vec3& v, const Vec3& a, double* p) const override {
     const Centre& c = centre(t);
-    Vec3 tide[2];
-    derivatives(t, x, v, nullptr, 2, tide);
-    *p = -dot(c.v, tide[0]) + dot(c.g[1], x);
-    *p_dot = -dot(c.g[0], tide[0]) - dot(c.v, tide[1]) + dot(c.g[1], v) + dot(c.g[2], x);
+    Vec3 tide[3];
+    const Vec3 motion[1] = {a};
+    derivatives(t, x, v, motion, 3, tide);
+    p[0] = -dot(c.v, tide[0]) + dot(c.g[1], x);
+    p[1] = -dot(c.g[0], tide[0]) - dot(c.v, tide[1]) + dot(c.g[2], x) + dot(c.g[1], v);
+    p[2] = -dot(c.g[1], tide[0]) - 2.0 * dot(c.g[0], tide[1]) - dot(c.v, tide[2]) + dot(c.g[3], x) +
+           2.0 * dot(c.g[2], v) + dot(c.g[1], a);
   }
   bool time_dependent() const override { return true; }
   bool velocity_dependent() const override { return false; }

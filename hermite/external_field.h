@@ -25,12 +25,13 @@ class ExternalField {
   // at the corrected state.
   virtual bool velocity_dependent() const = 0;
 
-  // Told of every corrected step of a particle of mass m from (t0, x0, v0)
-  // to (t1, x1, v1); a field that changes with time accumulates the work it
-  // does. The default ignores it.
-  virtual void stepped(double m, double t0, const Vec3& x0, const Vec3& v0, double t1,
-                       const Vec3& x1, const Vec3& v1) {
-    (void)m, (void)t0, (void)x0, (void)v0, (void)t1, (void)x1, (void)v1;
+  // Told of every corrected step of a particle of mass m from time t0 to
+  // t1, with its position, velocity and total acceleration at both ends; a
+  // field that changes with time accumulates the work it does. The default
+  // ignores it.
+  virtual void stepped(double m, double t0, const Vec3& x0, const Vec3& v0, const Vec3& a0,
+                       double t1, const Vec3& x1, const Vec3& v1, const Vec3& a1) {
+    (void)m, (void)t0, (void)x0, (void)v0, (void)a0, (void)t1, (void)x1, (void)v1, (void)a1;
   }
 };
 
