@@ -26,4 +26,24 @@ void Field::stepped(double m, double t0, const Vec3& x0, const Vec3& v0, const V
            (0.5 * (p0[0] + p1[0]) + h / 10.0 * (p0[1] - p1[1]) + h * h / 120.0 * (p0[2] + p1[2]));
 }
 
+double external_energy(const Field& field, double t, const std::vector<double>& mass,
+                       const std::vector<Vec3>& pos) {
+  double e = 0.0;
+  for (std::size_t i = 0; i < mass.size(); ++i) {
+    if (mass[i] != 0.0) e += mass[i] * field.potential(t, pos[i]);
+  }
+  return e;
+}
+
+std::vector<Vec3> inertial_velocities(const Field& field, const std::vector<Vec3>& pos,
+                                      const std::vector<Vec3>& vel) {
+  const double w = field.frame_omega();
+  std::vector<Vec3> out = vel;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    out[i][0] -= w * pos[i][1];
+    out[i][1] += w * pos[i][0];
+  }
+  return out;
+}
+
 }  // namespace fields

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "external_field.h"
 #include "galaxy.h"
@@ -62,6 +63,15 @@ class Field : public hermite::ExternalField {
  private:
   double work_ = 0.0;
 };
+
+// sum m phi(t, x) over the particles: the field's share of the energy.
+double external_energy(const Field& field, double t, const std::vector<double>& mass,
+                       const std::vector<Vec3>& pos);
+
+// Velocities relative to the cluster centre in the non-rotating frame:
+// v + omega z x x (the velocities themselves in a non-rotating field).
+std::vector<Vec3> inertial_velocities(const Field& field, const std::vector<Vec3>& pos,
+                                      const std::vector<Vec3>& vel);
 
 // Hill's approximation in the frame rotating at +omega about z: x points
 // away from the galactic centre, y along the orbit.

@@ -188,7 +188,6 @@ FieldSetup make_field(const FieldOptions& o, double m) {
   }
   const double rj = s.field->jacobi_radius(0.0, m), w = s.field->frame_omega();
   std::string line = "field: " + s.field->describe();
-  if (w > 0.0) line += "; omega = " + num(w);
   line += "; Jacobi radius " + num(rj) + " for mass " + num(m);
   if (s.physical) {
     const Units& u = s.units;

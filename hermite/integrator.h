@@ -62,7 +62,10 @@ struct Settings {
 
 struct Energy {
   double kinetic = 0.0, potential = 0.0;
-  double total() const { return kinetic + potential; }
+  double external = 0.0;       // potential energy in an external field
+  double work_external = 0.0;  // work done by a time-dependent external field
+  double total() const { return kinetic + potential + external; }
+  double balance() const { return total() - work_external; }
 };
 
 class IntegrationError : public std::runtime_error {

@@ -27,9 +27,9 @@ Model load_model(const std::string& path, const Comm& comm) {
 }
 
 EnergyError energy_error(const Energy& e, const Energy& e0) {
-  const double change = e.total() - e0.total();
-  if (e0.total() == 0.0) return EnergyError{change, false};
-  return EnergyError{change / std::fabs(e0.total()), true};
+  const double change = e.balance() - e0.balance();
+  if (e0.balance() == 0.0) return EnergyError{change, false};
+  return EnergyError{change / std::fabs(e0.balance()), true};
 }
 
 bool beyond_limit(const EnergyError& error, const Energy& e0, double limit) {
