@@ -47,6 +47,13 @@ class Field : public hermite::ExternalField {
   // frame is v + omega z x x.
   virtual double frame_omega() const { return 0.0; }
 
+  // Unit vector from the galactic centre towards the cluster centre at time
+  // t: L1 lies at -r_J along it, L2 at +r_J.
+  virtual Vec3 outward(double t) const {
+    (void)t;
+    return Vec3{1.0, 0.0, 0.0};
+  }
+
   // The field in words, parameters in N-body units.
   virtual std::string describe() const = 0;
 

@@ -63,6 +63,11 @@ class OrbitField final : public Field {
     p[2] = -dot(c.g[1], tide[0]) - 2.0 * dot(c.g[0], tide[1]) - dot(c.v, tide[2]) + dot(c.g[3], x) +
            2.0 * dot(c.g[2], v) + dot(c.g[1], a);
   }
+  Vec3 outward(double t) const override {
+    const Centre& c = centre(t);
+    const double r = hermite::norm(c.r);
+    return Vec3{c.r[0] / r, c.r[1] / r, c.r[2] / r};
+  }
   bool time_dependent() const override { return true; }
   bool velocity_dependent() const override { return false; }
   std::string describe() const override {

@@ -10,21 +10,23 @@
 
 #include "comm.h"
 #include "core.h"
+#include "bound_mass.h"
 #include "history_file.h"
 #include "scheme.h"
 
 namespace hermite {
 
-// The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", then
-// one row per write. Throws std::runtime_error when the file cannot be
-// created or written.
+// The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", in an
+// external field followed by "m_bound,n_bound,r_jacobi,n_pot_esc"
+// (fields/bound_mass.h, about the density centre), then one row per write. Throws
+// std::runtime_error when the file cannot be created or written.
 class CoreFile {
  public:
-  explicit CoreFile(const std::string& path);
+  explicit CoreFile(const std::string& path, bool field = false);
   // Continues a history cut back to `bytes` (see reopen_history).
   CoreFile(const std::string& path, long long bytes);
 
-  void write(double t, const diagnostics::Core& c);
+  void write(double t, const diagnostics::Core& c, const fields::Bound* bound = nullptr);
   long long bytes() const { return history_.bytes(); }  // written so far
 
  private:
@@ -39,8 +41,11 @@ class CoreFile {
 // checkpointed run (same file), cut back to that length.
 class CoreReport {
  public:
+  // field, where not null, adds the bound mass; its time is the output's
+  // less field_t0.
   CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-             long long resume_bytes = -1);
+             long long resume_bytes = -1, const fields::Field* field = nullptr,
+             double field_t0 = 0.0);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
   // The history's length on rank 0 (0 elsewhere and without a file).
@@ -51,6 +56,8 @@ class CoreReport {
   std::unique_ptr<CoreFile> file_;
   double eps_;
   bool enabled_;
+  const fields::Field* field_;
+  double field_t0_;
 };
 
 }  // namespace hermite

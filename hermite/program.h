@@ -177,7 +177,8 @@ int program_main(int argc, char** argv) {
     RadiiReport radii(opt.radii_csv, comm,
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
     CoreReport core(opt.core_csv, comm, model.size(), opt.eps,
-                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1);
+                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1, field.field.get(),
+                    model.time);
     if (field.field && comm.root()) std::printf("%s: %s\n", name.c_str(), field.line.c_str());
     report.header();
 
