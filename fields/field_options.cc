@@ -121,6 +121,7 @@ Units nbody_units(double mass_msun, double radius_pc) {
 
 FieldSetup make_field(const FieldOptions& o, double m) {
   FieldSetup s;
+  s.options = o;
   if (!o.any_field()) {
     for (const char* opt : {"--orbit", "--orbit-state", "--tides", "--mass", "--radius",
                             "--escapers", "--escape-radius", "--inertial-velocities"}) {

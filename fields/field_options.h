@@ -56,6 +56,7 @@ std::shared_ptr<Galaxy> parse_galaxy(const std::string& text, const Units& units
 // together or lack the physical units they need.
 struct FieldSetup {
   std::unique_ptr<Field> field;
+  FieldOptions options;  // those the field was made from
   std::string line;
   Units units;
   bool physical = false;

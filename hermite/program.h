@@ -18,6 +18,7 @@
 #include "comm.h"
 #include "core_report.h"
 #include "field_options.h"
+#include "field_section.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
@@ -60,19 +61,34 @@ inline bool keep_standard_streams() {
   return out_open;
 }
 
-// The external field of the options, checked against the model; none
-// where no field was asked for.
-inline fields::FieldSetup field_setup(const fields::FieldOptions& o, const Model& model,
-                                      bool restart) {
+// The external field of the options, checked against the model, or that
+// of the checkpoint (section "field") for a continued run, with the work
+// done so far; none where no field was asked for.
+inline fields::FieldSetup field_setup(fields::FieldOptions o, const Model& model,
+                                      const Checkpoint* ck) {
+  double work = 0.0;
+  if (ck != nullptr) {
+    const auto it = ck->sections.find(fields::kFieldSection);
+    if (it != ck->sections.end()) {
+      if (!o.given.empty()) {
+        throw UsageError(
+            "a continued run takes its external field from the checkpoint: leave out " +
+            o.given.front());
+      }
+      o = fields::decode_field_section(it->second, &work);
+    } else if (!o.given.empty()) {
+      throw UsageError("the checkpoint holds no external field (" + o.given.front() + ")");
+    }
+  }
   double m = 0.0;
   for (double mi : model.mass) m += mi;
   fields::FieldSetup s = fields::make_field(o, m);
   if (!s.field) return s;
-  if (restart) throw UsageError("a run in an external field cannot be continued from a checkpoint");
   if (o.was_given("--escapers") || o.was_given("--escape-radius")) {
     throw UsageError("--escapers and --escape-radius: this build keeps every star");
   }
-  fields::check_half_mass_radius(*s.field, 0.0, model.mass, model.pos);
+  if (ck == nullptr) fields::check_half_mass_radius(*s.field, 0.0, model.mass, model.pos);
+  s.field->set_work(work);
   s.line += "; every star is kept";
   return s;
 }
@@ -144,7 +160,7 @@ int program_main(int argc, char** argv) {
     check_end_time(opt, model.time);
     const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
     if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
-    const fields::FieldSetup field = field_setup(field_opt, model, ck != nullptr);
+    const fields::FieldSetup field = field_setup(field_opt, model, ck.get());
     const long long first_output = ck ? ck->next_output : 1;
     const long long outputs =
         static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
@@ -161,6 +177,7 @@ int program_main(int argc, char** argv) {
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;
     settings.shared_dt = opt.shared_dt;
+    settings.eps = opt.eps;
     settings.field = field.field.get();
     Integrator<K, LibraryBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
@@ -229,6 +246,10 @@ int program_main(int argc, char** argv) {
         c.report = report.state();
         c.mass = model.mass;
         c.state = integ.export_state();
+        if (field.field) {
+          c.sections[fields::kFieldSection] =
+              fields::encode_field_section(field.options, field.field->work());
+        }
         fileio::write_file(opt.checkpoint, encode_checkpoint(c));
       });
     };
@@ -287,7 +308,7 @@ int program_main(int argc, char** argv) {
         snap.number = static_cast<int>(model.number + k);  // bounded by check_outputs
         snap.time = model.time + tau;
         snap.pos = integ.positions();
-        snap.vel = field.field && field_opt.inertial_velocities
+        snap.vel = field.field && field.options.inertial_velocities
                        ? fields::inertial_velocities(*field.field, snap.pos, integ.velocities())
                        : integ.velocities();
         const std::string path = snapshot_name(opt, snap.number);

@@ -89,5 +89,46 @@ TEST_F(FieldPrograms, RefusesBadFieldsWithoutTouchingFiles) {
   }
 }
 
+// A run in a changing field (a general orbit, whose work enters the
+// balance) stopped at t = 0.5 and continued from its checkpoint ends in the
+// same bytes as the run straight through; the continued run takes its field
+// from the checkpoint and refuses field options.
+TEST_F(FieldPrograms, ContinuedRunMatchesTheStraightRun) {
+  if (program(8).empty()) GTEST_SKIP() << "program not built";
+  const std::string field =
+      "--galaxy hernquist:1e10,0.7+miyamoto-nagai:6.8e10,3,0.28 --orbit-state 4,0,0.3,0,200,20 "
+      "--mass 1e4 --radius 2";
+  ASSERT_EQ(hermite(8, "--t-end 1 --dt-out 0.25 --energy a.csv --snapshots a " + field).status, 0);
+  ASSERT_EQ(hermite(8,
+                    "--t-end 0.5 --dt-out 0.25 --energy b.csv --snapshots b --checkpoint "
+                    "ck.bin " +
+                        field)
+                .status,
+            0);
+  const Outcome refused = run("'" + program(8) + "' --restart ck.bin --t-end 1 --omega 0.1");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("takes its external field from the checkpoint"), std::string::npos)
+      << refused.err;
+  const Outcome o = run("OMP_NUM_THREADS=2 '" + program(8) + "' --restart ck.bin --t-end 1");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("field: Hernquist"), std::string::npos) << o.out;
+  EXPECT_EQ(slurp(dir_ / "a0004.inp"), slurp(dir_ / "b0004.inp"));
+  const auto a = read_csv(dir_ / "a.csv"), b = read_csv(dir_ / "b.csv");
+  ASSERT_EQ(a.size(), 5u);
+  ASSERT_EQ(b.size(), 5u);
+  for (std::size_t r = 0; r < a.size(); ++r) {
+    for (std::size_t c = 0; c < a[r].size(); ++c) {
+      if (c == 8) continue;  // wall seconds
+      EXPECT_EQ(a[r][c], b[r][c]) << "row " << r << ", column " << c;
+    }
+  }
+  EXPECT_NE(a.back().back(), 0.0) << "the field did work";
+  // A checkpoint without a field refuses one.
+  ASSERT_EQ(hermite(4, "--t-end 0.25 --energy '' --checkpoint plain.bin").status, 0);
+  const Outcome plain = run("'" + program(4) + "' --restart plain.bin --t-end 1 --omega 0.1");
+  EXPECT_NE(plain.status, 0);
+  EXPECT_NE(plain.err.find("holds no external field"), std::string::npos) << plain.err;
+}
+
 }  // namespace
 }  // namespace hermite_test
