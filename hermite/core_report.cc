@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -14,21 +15,53 @@ namespace hermite {
 
 namespace {
 
-std::string core_header(bool field) {
+std::string core_header(int groups, bool field) {
   std::string h = "time,xd,yd,zd,rc,rhoc";
   char column[16];
   for (double f : diagnostics::kCoreFractions) {
     std::snprintf(column, sizeof column, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
     h += column;
   }
-  return h + ",nbin,ebin,nesc" + (field ? ",m_bound,n_bound,r_jacobi,n_pot_esc" : "");
+  h += ",nbin,ebin,nesc";
+  if (field) h += ",m_bound,n_bound,r_jacobi,n_pot_esc";
+  for (int g = 0; g < groups; ++g) {
+    const std::string k = "g" + std::to_string(g);
+    h += "," + k + "_r10," + k + "_r50," + k + "_m10";
+  }
+  return h;
+}
+
+// The first line of the file at path, without its newline; *missing where
+// it cannot be read.
+std::string first_line(const std::string& path, bool* missing) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  *missing = f == nullptr;
+  if (f == nullptr) return "";
+  std::string line;
+  for (int c; (c = std::fgetc(f)) != EOF && c != '\n';) line += static_cast<char>(c);
+  std::fclose(f);
+  return line;
+}
+
+// path, where its header is that of a history with `groups` mass groups.
+const std::string& same_columns(const std::string& path, int groups, bool field) {
+  bool missing = false;
+  // A missing file is reported by the history's own reopening.
+  if (first_line(path, &missing) != core_header(groups, field) && !missing) {
+    throw std::runtime_error(path +
+                             ": the core history has other columns than this run writes (give "
+                             "the checkpointed run's --mass-groups, or another --core file)");
+  }
+  return path;
 }
 
 }  // namespace
 
-CoreFile::CoreFile(const std::string& path, bool field) : history_(path, core_header(field)) {}
+CoreFile::CoreFile(const std::string& path, int groups, bool field)
+    : history_(path, core_header(groups, field)) {}
 
-CoreFile::CoreFile(const std::string& path, long long bytes) : history_(path, bytes) {}
+CoreFile::CoreFile(const std::string& path, long long bytes, int groups, bool field)
+    : history_(same_columns(path, groups, field), bytes) {}
 
 void CoreFile::write(double t, const diagnostics::Core& c, const fields::Bound* bound) {
   std::FILE* f = history_.file();
@@ -39,12 +72,22 @@ void CoreFile::write(double t, const diagnostics::Core& c, const fields::Bound* 
   if (bound != nullptr) {
     std::fprintf(f, ",%.9e,%d,%.9e,%d", bound->mass, bound->n, bound->r_jacobi, bound->n_pot_esc);
   }
+  for (const diagnostics::GroupRadii& g : c.groups) {
+    std::fprintf(f, ",%.9e,%.9e,%.9e", g.radii[0], g.radii[1], g.mean_inside);
+  }
   history_.end_row();
 }
 
 CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-                       long long resume_bytes, const fields::Field* field, double field_t0)
+                       long long resume_bytes, const std::vector<double>& mass_groups,
+                       const std::vector<double>& mass, const fields::Field* field, double field_t0)
     : comm_(comm), eps_(eps), enabled_(!path.empty()), field_(field), field_t0_(field_t0) {
+  if (!mass_groups.empty()) {
+    if (!enabled_)
+      throw std::runtime_error("--mass-groups adds columns to --core: give --core FILE");
+    groups_ = static_cast<int>(mass_groups.size()) + 1;
+    group_ = diagnostics::assign_mass_groups(mass.data(), mass.size(), mass_groups);
+  }
   if (enabled_ && n <= diagnostics::kDensityNeighbours) {
     throw std::runtime_error(path + ": the core diagnostics need more than " +
                              std::to_string(diagnostics::kDensityNeighbours) +
@@ -52,8 +95,10 @@ CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double 
   }
   if (!enabled_) return;
   on_root(comm_, [&] {
-    file_ = resume_bytes >= 0 ? std::make_unique<CoreFile>(path, resume_bytes)
-                              : std::make_unique<CoreFile>(path, field_ != nullptr);
+    const bool field_columns = field_ != nullptr;
+    file_ = resume_bytes >= 0
+                ? std::make_unique<CoreFile>(path, resume_bytes, groups_, field_columns)
+                : std::make_unique<CoreFile>(path, groups_, field_columns);
   });
 }
 
@@ -68,6 +113,10 @@ void CoreReport::output(double t, const std::vector<double>& mass, const std::ve
     s.v = vel.data();
     s.pot = pot.size() == mass.size() ? pot.data() : nullptr;
     s.eps = eps_;
+    if (groups_ > 0 && group_.size() == mass.size()) {
+      s.group = group_.data();
+      s.groups = groups_;
+    }
     const diagnostics::Core c = diagnostics::core_diagnostics(s);
     if (field_ == nullptr) {
       file_->write(t, c);
@@ -75,9 +124,9 @@ void CoreReport::output(double t, const std::vector<double>& mass, const std::ve
     }
     // The program always has the potentials at an output; without them no
     // star counts as a potential escaper.
-    const std::vector<double> zero(s.pot == nullptr ? mass.size() : 0, -HUGE_VAL);
+    const std::vector<double> none(s.pot == nullptr ? mass.size() : 0, -HUGE_VAL);
     const fields::Bound b = fields::bound_mass(*field_, t - field_t0_, mass, pos, vel,
-                                               s.pot == nullptr ? zero : pot, c.centre);
+                                               s.pot == nullptr ? none : pot, c.centre);
     file_->write(t, c, &b);
   });
 }

@@ -8,23 +8,27 @@
 #include <string>
 #include <vector>
 
+#include "bound_mass.h"
 #include "comm.h"
 #include "core.h"
-#include "bound_mass.h"
 #include "history_file.h"
 #include "scheme.h"
 
 namespace hermite {
 
 // The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", in an
-// external field followed by "m_bound,n_bound,r_jacobi,n_pot_esc"
-// (fields/bound_mass.h, about the density centre), then one row per write. Throws
-// std::runtime_error when the file cannot be created or written.
+// external field (`field`) "m_bound,n_bound,r_jacobi,n_pot_esc"
+// (fields/bound_mass.h, about the density centre), then
+// for each of `groups` mass groups "gK_r10,gK_r50,gK_m10", then one row per
+// write. Throws std::runtime_error when the file cannot be created or
+// written.
 class CoreFile {
  public:
-  explicit CoreFile(const std::string& path, bool field = false);
-  // Continues a history cut back to `bytes` (see reopen_history).
-  CoreFile(const std::string& path, long long bytes);
+  explicit CoreFile(const std::string& path, int groups = 0, bool field = false);
+  // Continues a history cut back to `bytes` (see reopen_history), after
+  // checking that its header is the one this run writes (the same mass
+  // groups); std::runtime_error otherwise.
+  CoreFile(const std::string& path, long long bytes, int groups = 0, bool field = false);
 
   void write(double t, const diagnostics::Core& c, const fields::Bound* bound = nullptr);
   long long bytes() const { return history_.bytes(); }  // written so far
@@ -38,13 +42,14 @@ class CoreFile {
 // the energy computes it), eps the softening of the run. A model of n
 // particles too small for the diagnostics is refused here (runtime_error),
 // before any file is created. resume_bytes >= 0: continues the history of a
-// checkpointed run (same file), cut back to that length.
+// checkpointed run (same file), cut back to that length. mass_groups: the
+// boundaries of --mass-groups, the groups assigned here once from `mass`
+// (the model's masses at the start); they need a path (runtime_error).
 class CoreReport {
  public:
-  // field, where not null, adds the bound mass; its time is the output's
-  // less field_t0.
   CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-             long long resume_bytes = -1, const fields::Field* field = nullptr,
+             long long resume_bytes = -1, const std::vector<double>& mass_groups = {},
+             const std::vector<double>& mass = {}, const fields::Field* field = nullptr,
              double field_t0 = 0.0);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
@@ -56,8 +61,10 @@ class CoreReport {
   std::unique_ptr<CoreFile> file_;
   double eps_;
   bool enabled_;
-  const fields::Field* field_;
-  double field_t0_;
+  std::vector<int> group_;  // of each particle; empty without mass groups
+  int groups_ = 0;
+  const fields::Field* field_ = nullptr;  // adds the bound mass; its time is t - field_t0_
+  double field_t0_ = 0.0;
 };
 
 }  // namespace hermite

@@ -86,7 +86,7 @@ class ScratchTest : public ::testing::Test {
 
 // The rows of an energy history: time, kinetic, potential, total,
 // rel_error, particle_steps, block_steps, interactions, wall_seconds,
-// abs_error.
+// abs_error, e_subsys, n_subsys, e_cm, rel_error_cm, ...
 inline std::vector<std::vector<double>> read_csv(const fs::path& path) {
   std::vector<std::vector<double>> rows;
   std::ifstream in(path);
@@ -108,7 +108,10 @@ enum Column {
   kRelError = 4,
   kParticleSteps = 5,
   kInteractions = 7,
-  kAbsError = 9
+  kAbsError = 9,
+  kSubsysEnergy = 10,
+  kSubsystems = 11,
+  kRelErrorCm = 13
 };
 
 }  // namespace hermite_test
