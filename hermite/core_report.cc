@@ -1,11 +1,13 @@
 #include "core_report.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
+#include "bound_mass.h"
 #include "history_file.h"
 #include "report.h"
 
@@ -13,7 +15,7 @@ namespace hermite {
 
 namespace {
 
-std::string core_header(int groups) {
+std::string core_header(int groups, bool field) {
   std::string h = "time,xd,yd,zd,rc,rhoc";
   char column[16];
   for (double f : diagnostics::kCoreFractions) {
@@ -21,6 +23,7 @@ std::string core_header(int groups) {
     h += column;
   }
   h += ",nbin,ebin,nesc";
+  if (field) h += ",m_bound,n_bound,r_jacobi,n_pot_esc";
   for (int g = 0; g < groups; ++g) {
     const std::string k = "g" + std::to_string(g);
     h += "," + k + "_r10," + k + "_r50," + k + "_m10";
@@ -41,10 +44,10 @@ std::string first_line(const std::string& path, bool* missing) {
 }
 
 // path, where its header is that of a history with `groups` mass groups.
-const std::string& same_columns(const std::string& path, int groups) {
+const std::string& same_columns(const std::string& path, int groups, bool field) {
   bool missing = false;
   // A missing file is reported by the history's own reopening.
-  if (first_line(path, &missing) != core_header(groups) && !missing) {
+  if (first_line(path, &missing) != core_header(groups, field) && !missing) {
     throw std::runtime_error(path +
                              ": the core history has other columns than this run writes (give "
                              "the checkpointed run's --mass-groups, or another --core file)");
@@ -54,17 +57,21 @@ const std::string& same_columns(const std::string& path, int groups) {
 
 }  // namespace
 
-CoreFile::CoreFile(const std::string& path, int groups) : history_(path, core_header(groups)) {}
+CoreFile::CoreFile(const std::string& path, int groups, bool field)
+    : history_(path, core_header(groups, field)) {}
 
-CoreFile::CoreFile(const std::string& path, long long bytes, int groups)
-    : history_(same_columns(path, groups), bytes) {}
+CoreFile::CoreFile(const std::string& path, long long bytes, int groups, bool field)
+    : history_(same_columns(path, groups, field), bytes) {}
 
-void CoreFile::write(double t, const diagnostics::Core& c) {
+void CoreFile::write(double t, const diagnostics::Core& c, const fields::Bound* bound) {
   std::FILE* f = history_.file();
   std::fprintf(f, "%.17g,%.9e,%.9e,%.9e,%.9e,%.9e", t, c.centre[0], c.centre[1], c.centre[2], c.rc,
                c.rhoc);
   for (double r : c.radii) std::fprintf(f, ",%.9e", r);
   std::fprintf(f, ",%d,%.9e,%d", c.nbin, c.ebin, c.nesc);
+  if (bound != nullptr) {
+    std::fprintf(f, ",%.9e,%d,%.9e,%d", bound->mass, bound->n, bound->r_jacobi, bound->n_pot_esc);
+  }
   for (const diagnostics::GroupRadii& g : c.groups) {
     std::fprintf(f, ",%.9e,%.9e,%.9e", g.radii[0], g.radii[1], g.mean_inside);
   }
@@ -73,8 +80,8 @@ void CoreFile::write(double t, const diagnostics::Core& c) {
 
 CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,
                        long long resume_bytes, const std::vector<double>& mass_groups,
-                       const std::vector<double>& mass)
-    : comm_(comm), eps_(eps), enabled_(!path.empty()) {
+                       const std::vector<double>& mass, const fields::Field* field, double field_t0)
+    : comm_(comm), eps_(eps), enabled_(!path.empty()), field_(field), field_t0_(field_t0) {
   if (!mass_groups.empty()) {
     if (!enabled_)
       throw std::runtime_error("--mass-groups adds columns to --core: give --core FILE");
@@ -88,8 +95,10 @@ CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double 
   }
   if (!enabled_) return;
   on_root(comm_, [&] {
-    file_ = resume_bytes >= 0 ? std::make_unique<CoreFile>(path, resume_bytes, groups_)
-                              : std::make_unique<CoreFile>(path, groups_);
+    const bool field_columns = field_ != nullptr;
+    file_ = resume_bytes >= 0
+                ? std::make_unique<CoreFile>(path, resume_bytes, groups_, field_columns)
+                : std::make_unique<CoreFile>(path, groups_, field_columns);
   });
 }
 
@@ -108,7 +117,17 @@ void CoreReport::output(double t, const std::vector<double>& mass, const std::ve
       s.group = group_.data();
       s.groups = groups_;
     }
-    file_->write(t, diagnostics::core_diagnostics(s));
+    const diagnostics::Core c = diagnostics::core_diagnostics(s);
+    if (field_ == nullptr) {
+      file_->write(t, c);
+      return;
+    }
+    // The program always has the potentials at an output; without them no
+    // star counts as a potential escaper.
+    const std::vector<double> none(s.pot == nullptr ? mass.size() : 0, -HUGE_VAL);
+    const fields::Bound b = fields::bound_mass(*field_, t - field_t0_, mass, pos, vel,
+                                               s.pot == nullptr ? none : pot, c.centre);
+    file_->write(t, c, &b);
   });
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bound_mass.h"
 #include "comm.h"
 #include "core.h"
 #include "history_file.h"
@@ -15,19 +16,21 @@
 
 namespace hermite {
 
-// The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", then
+// The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", in an
+// external field (`field`) "m_bound,n_bound,r_jacobi,n_pot_esc"
+// (fields/bound_mass.h, about the density centre), then
 // for each of `groups` mass groups "gK_r10,gK_r50,gK_m10", then one row per
 // write. Throws std::runtime_error when the file cannot be created or
 // written.
 class CoreFile {
  public:
-  explicit CoreFile(const std::string& path, int groups = 0);
+  explicit CoreFile(const std::string& path, int groups = 0, bool field = false);
   // Continues a history cut back to `bytes` (see reopen_history), after
   // checking that its header is the one this run writes (the same mass
   // groups); std::runtime_error otherwise.
-  CoreFile(const std::string& path, long long bytes, int groups = 0);
+  CoreFile(const std::string& path, long long bytes, int groups = 0, bool field = false);
 
-  void write(double t, const diagnostics::Core& c);
+  void write(double t, const diagnostics::Core& c, const fields::Bound* bound = nullptr);
   long long bytes() const { return history_.bytes(); }  // written so far
 
  private:
@@ -46,7 +49,8 @@ class CoreReport {
  public:
   CoreReport(const std::string& path, const Comm& comm, int n, double eps,
              long long resume_bytes = -1, const std::vector<double>& mass_groups = {},
-             const std::vector<double>& mass = {});
+             const std::vector<double>& mass = {}, const fields::Field* field = nullptr,
+             double field_t0 = 0.0);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
   // The history's length on rank 0 (0 elsewhere and without a file).
@@ -59,6 +63,8 @@ class CoreReport {
   bool enabled_;
   std::vector<int> group_;  // of each particle; empty without mass groups
   int groups_ = 0;
+  const fields::Field* field_ = nullptr;  // adds the bound mass; its time is t - field_t0_
+  double field_t0_ = 0.0;
 };
 
 }  // namespace hermite

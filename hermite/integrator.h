@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "comm.h"
+#include "external_field.h"
 #include "model.h"
 #include "neighbour_tree.h"
 #include "prediction.h"
@@ -68,6 +69,8 @@ struct Settings {
   double shared_dt = 0.0;        // > 0: every particle takes this fixed step
   double eps = 0.0;              // softening length, for the pair searches
   EncounterSettings encounters;  // regularised subsystems (off: none)
+  // A field besides the particles' gravity (not owned); null: none.
+  ExternalField* field = nullptr;
 };
 
 // The energy of the system at one instant, and what the conserved balance
@@ -424,7 +427,9 @@ class Integrator {
       const auto i = static_cast<std::size_t>(active_[k]);
       const double h = t_next - t_[i];
       const Vec3* f1 = &f_[k * K];
+      const Vec3 x0 = x_[i], v0 = v_[i];
       correct<K>(h, x_[i], v_[i], d_[i].data(), f1, x_[i], v_[i]);
+      if (settings_.field != nullptr) field_step(k, i, t_[i], t_next, x0, v0);
       interpolate<K>(d_[i].data(), f1, h, hi);
       for (int n = 0; n < K; ++n) {
         d_[i][n] = f1[n];
@@ -487,6 +492,7 @@ class Integrator {
                              " (their summed forces differ in the last bits)");
     }
     f_.resize(nf);
+    if (settings_.field != nullptr) add_field(list, t);
     for (std::size_t k = 0; k < list.size(); ++k) {
       for (int n = 0; n < K; ++n) {
         const Vec3& f = f_[k * K + n];
@@ -497,6 +503,34 @@ class Integrator {
       }
     }
     counters_.interactions += static_cast<double>(list.size()) * static_cast<double>(m_.size());
+  }
+
+  // The field's terms at the predicted states, after the mutual forces of
+  // the particles of list (kept for a second corrector where the field
+  // depends on the velocity).
+  void add_field(const std::vector<int>& list, double t) {
+    const ExternalField& field = *settings_.field;
+    if (field.velocity_dependent()) mutual_ = f_;
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      const auto i = static_cast<std::size_t>(list[k]);
+      field.add(t, pred_.x[i], pred_.v[i], K, &f_[k * K]);
+    }
+  }
+
+  // After the corrector of particle i (k-th of the block) from (t0, x0, v0):
+  // with a velocity-dependent field, the field again at the corrected state
+  // and the corrector again (P(EC)^2: the Coriolis term at the predicted
+  // velocity would cost an order); then the field is told of the step.
+  void field_step(std::size_t k, std::size_t i, double t0, double t1, const Vec3& x0,
+                  const Vec3& v0) {
+    ExternalField& field = *settings_.field;
+    if (field.velocity_dependent()) {
+      Vec3* f1 = &f_[k * K];
+      for (int n = 0; n < K; ++n) f1[n] = mutual_[k * K + n];
+      field.add(t1, x_[i], v_[i], K, f1);
+      correct<K>(t1 - t0, x0, v0, d_[i].data(), f1, x_[i], v_[i]);
+    }
+    field.stepped(m_[i], t0, x0, v0, d_[i][0], t1, x_[i], v_[i], f_[k * K]);
   }
 
   // The largest block step not above the time scale T (dt_max for a lone
@@ -1092,8 +1126,9 @@ class Integrator {
   Schedule schedule_;       // particles by the end of their steps
   bool scheduled_ = false;  // schedule_ holds every particle as t_, dt_ say
   std::vector<int> active_;
-  std::vector<Vec3> f_;      // forces of the last call, K per particle
-  std::vector<double> pot_;  // potentials of the last energy()
+  std::vector<Vec3> f_;       // forces of the last call, K per particle
+  std::vector<Vec3> mutual_;  // their mutual terms alone, with a velocity-dependent field
+  std::vector<double> pot_;   // potentials of the last energy()
   Counters counters_;
   // Candidates of the pair searches: a tree over the particles' positions.
   static constexpr int kPairCandidates = 6;

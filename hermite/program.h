@@ -18,6 +18,8 @@
 #include "comm.h"
 #include "core_report.h"
 #include "encounter_log.h"
+#include "field_options.h"
+#include "field_section.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
@@ -60,6 +62,51 @@ inline bool keep_standard_streams() {
   return out_open;
 }
 
+// The external field of the options, checked against the model, or that
+// of the checkpoint (section "field") for a continued run, with the work
+// done so far; none where no field was asked for.
+inline fields::FieldSetup field_setup(fields::FieldOptions o, const Model& model,
+                                      const Checkpoint* ck) {
+  double work = 0.0;
+  if (ck != nullptr) {
+    const auto it = ck->sections.find(fields::kFieldSection);
+    if (it != ck->sections.end()) {
+      if (!o.given.empty()) {
+        throw UsageError(
+            "a continued run takes its external field from the checkpoint: leave out " +
+            o.given.front());
+      }
+      o = fields::decode_field_section(it->second, &work);
+    } else if (!o.given.empty()) {
+      throw UsageError("the checkpoint holds no external field (" + o.given.front() + ")");
+    }
+  }
+  double m = 0.0;
+  for (double mi : model.mass) m += mi;
+  fields::FieldSetup s = fields::make_field(o, m);
+  if (!s.field) return s;
+  if (o.was_given("--escapers") || o.was_given("--escape-radius")) {
+    throw UsageError("--escapers and --escape-radius: this build keeps every star");
+  }
+  if (ck == nullptr) fields::check_half_mass_radius(*s.field, 0.0, model.mass, model.pos);
+  s.field->set_work(work);
+  s.line += "; every star is kept";
+  return s;
+}
+
+// The energy of the synchronised system with the field's share and the
+// work the field has done.
+template <class Integ>
+Energy energy_with_field(Integ& integ, const fields::Field* field,
+                         const std::vector<double>& mass) {
+  Energy e = integ.energy();
+  if (field != nullptr) {
+    e.external = fields::external_energy(*field, integ.time(), mass, integ.positions());
+    e.work_external = field->work();
+  }
+  return e;
+}
+
 template <class Lib>
 int program_main(int argc, char** argv) {
   constexpr int K = Lib::kDerivs;
@@ -70,9 +117,11 @@ int program_main(int argc, char** argv) {
   Comm comm(&argc, &argv);
   const std::string name = "hermite" + std::to_string(Lib::kOrder);
   Options opt;
+  fields::FieldOptions field_opt;
   try {
+    field_opt = fields::take_field_options(argc, argv);
     opt = parse_options(argc, argv);
-  } catch (const UsageError& e) {
+  } catch (const std::runtime_error& e) {  // UsageError, FieldUsageError
     if (comm.root()) std::fprintf(stderr, "%s: %s (see --help)\n", name.c_str(), e.what());
     return 2;
   }
@@ -141,6 +190,7 @@ int program_main(int argc, char** argv) {
     }
     const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
     if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
+    const fields::FieldSetup field = field_setup(field_opt, model, ck.get());
     const long long first_output = ck ? ck->next_output : 1;
     const long long outputs =
         static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
@@ -159,6 +209,7 @@ int program_main(int argc, char** argv) {
     settings.shared_dt = opt.shared_dt;
     settings.eps = opt.eps;
     settings.encounters = enc;
+    settings.field = field.field.get();
     Integrator<K, LibraryBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
     RunInfo info;
@@ -175,7 +226,8 @@ int program_main(int argc, char** argv) {
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
     CoreReport core(opt.core_csv, comm, model.size(), opt.eps,
                     ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1, opt.mass_groups,
-                    model.mass);
+                    model.mass, field.field.get(), model.time);
+    if (field.field && comm.root()) std::printf("%s: %s\n", name.c_str(), field.line.c_str());
     report.header();
     EncounterLog encounter_log(
         opt.encounters_csv, comm,
@@ -202,7 +254,7 @@ int program_main(int argc, char** argv) {
             format_number(enc.gamma_min).c_str(), format_number(enc.gamma_max).c_str());
         std::fflush(stdout);
       }
-      const Energy e0 = integ.energy();
+      const Energy e0 = energy_with_field(integ, field.field.get(), model.mass);
       report.output(model.time, e0, integ.counters(), wall());
       radii.output(model.time, model.mass, integ.positions());
       core.output(model.time, model.mass, integ.positions(), integ.velocities(),
@@ -238,6 +290,10 @@ int program_main(int argc, char** argv) {
         c.report = report.state();
         c.mass = model.mass;
         c.state = integ.export_state();
+        if (field.field) {
+          c.sections[fields::kFieldSection] =
+              fields::encode_field_section(field.options, field.field->work());
+        }
         if (enc.on) {
           EncounterSection es;
           es.settings = enc;
@@ -293,7 +349,7 @@ int program_main(int argc, char** argv) {
         status = 128 + stopped;
         break;
       }
-      const Energy e = integ.energy();
+      const Energy e = energy_with_field(integ, field.field.get(), model.mass);
       // Every rank holds the whole system; a disagreement would mean that
       // the ranks no longer advance the same particles.
       if (comm.max(e.total()) != comm.min(e.total())) {
@@ -309,7 +365,9 @@ int program_main(int argc, char** argv) {
         snap.number = static_cast<int>(model.number + k);  // bounded by check_outputs
         snap.time = model.time + tau;
         snap.pos = integ.positions();
-        snap.vel = integ.velocities();
+        snap.vel = field.field && field.options.inertial_velocities
+                       ? fields::inertial_velocities(*field.field, snap.pos, integ.velocities())
+                       : integ.velocities();
         const std::string path = snapshot_name(opt, snap.number);
         const ModelFormat format = hdf5_snapshots(opt) ? ModelFormat::kHdf5 : ModelFormat::kText;
         on_root(comm, [&] { write_model(path, snap, format, ModelTags{Lib::kOrder, opt.eps}); });

@@ -1,0 +1,134 @@
+// The integrator programs in a field: the first line, the energy balance
+// of the Jacobi energy and of the balance with the work of a changing
+// field, the bound mass in the core history, and the refused command
+// lines (no file written or touched).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "run_program.h"
+
+namespace hermite_test {
+namespace {
+
+const std::string kPointMass = "--galaxy point-mass:1e11 --orbit 4 --mass 1e4 --radius 2";
+
+class FieldPrograms : public ScratchTest {
+ protected:
+  void SetUp() override {
+    ScratchTest::SetUp();
+    ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -n 256 -s 3 -q -o model.inp").status, 0);
+  }
+  // Largest |rel_error| of the energy history.
+  double worst_error(const std::string& csv) const {
+    double worst = 0.0;
+    for (const auto& row : read_csv(dir_ / csv))
+      worst = std::fmax(worst, std::fabs(row[kRelError]));
+    return worst;
+  }
+  Outcome hermite(int order, const std::string& args) const {
+    return run("OMP_NUM_THREADS=2 '" + program(order) + "' model.inp --progress 0 " + args);
+  }
+};
+
+TEST_F(FieldPrograms, EnergyBalanceClosesInEachField) {
+  if (program(4).empty() || program(8).empty()) GTEST_SKIP() << "programs not built";
+  struct Case {
+    int order;
+    std::string args, first;
+  };
+  const Case cases[] = {
+      {4, kPointMass + " --core core.csv", "hermite4: field: Hill's field, omega 0.0353553391;"},
+      {8, kPointMass + " --tides exact", "hermite8: field: point mass 1e+07; exact tides"},
+      {8,
+       "--galaxy hernquist:1e10,0.7+miyamoto-nagai:6.8e10,3,0.28+nfw:1e12,250,10 "
+       "--orbit-state 4,0,0.3,0,200,20 --mass 1e4 --radius 2",
+       "hermite8: field: Hernquist"},
+      {4, "--omega 0.1", "hermite4: field: Hill's field, omega 0.1;"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = hermite(c.order, "--t-end 0.5 --energy e.csv " + c.args);
+    ASSERT_EQ(o.status, 0) << c.args << "\n" << o.err;
+    // The program's first line (a library may print its own before it).
+    const std::string name = "hermite" + std::to_string(c.order) + ": ";
+    EXPECT_EQ(o.out.find(name), o.out.find(c.first)) << o.out;
+    EXPECT_NE(o.out.find(c.first), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("Jacobi radius"), std::string::npos) << o.out;
+    EXPECT_LT(worst_error("e.csv"), 1e-6) << c.args;
+  }
+  // The bound mass about the density centre: most of the Plummer sphere
+  // (some of it starts beyond r_J = 6.44).
+  const std::string header = slurp(dir_ / "core.csv").substr(0, 120);
+  EXPECT_NE(header.find(",nesc,m_bound,n_bound,r_jacobi,n_pot_esc\n"), std::string::npos) << header;
+  for (const auto& row : read_csv(dir_ / "core.csv")) {
+    EXPECT_GT(row[13], 0.95);
+    EXPECT_LE(row[13], 1.0);
+    EXPECT_NEAR(row[15], 6.4366 * std::cbrt(row[13]), 1e-3);
+  }
+}
+
+TEST_F(FieldPrograms, RefusesBadFieldsWithoutTouchingFiles) {
+  if (program(4).empty()) GTEST_SKIP() << "program not built";
+  write("e.csv", "kept\n");
+  const std::string bad[] = {
+      "--galaxy point-mass:-1e11 --orbit 4 --mass 1e4 --radius 2",
+      "--galaxy point-mass:1e11 --orbit 4",
+      "--galaxy halo:1e11 --orbit 4 --mass 1e4 --radius 2",
+      "--galaxy hernquist:1e10,0.7 --orbit 4 --mass 1e4 --radius 2 --tides hill",
+      "--omega 5",  // r_J = 0.24, inside the half-mass radius
+      "--omega 0.1 --escapers esc.csv",
+      "--orbit 4",
+  };
+  for (const std::string& args : bad) {
+    const Outcome o = hermite(4, "--t-end 1 --energy e.csv --core core.csv " + args);
+    EXPECT_NE(o.status, 0) << args;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_EQ(slurp(dir_ / "e.csv"), "kept\n") << args;
+    EXPECT_FALSE(fs::exists(dir_ / "core.csv")) << args;
+  }
+}
+
+// A run in a changing field (a general orbit, whose work enters the
+// balance) stopped at t = 0.5 and continued from its checkpoint ends in the
+// same bytes as the run straight through; the continued run takes its field
+// from the checkpoint and refuses field options.
+TEST_F(FieldPrograms, ContinuedRunMatchesTheStraightRun) {
+  if (program(8).empty()) GTEST_SKIP() << "program not built";
+  const std::string field =
+      "--galaxy hernquist:1e10,0.7+miyamoto-nagai:6.8e10,3,0.28 --orbit-state 4,0,0.3,0,200,20 "
+      "--mass 1e4 --radius 2";
+  ASSERT_EQ(hermite(8, "--t-end 1 --dt-out 0.25 --energy a.csv --snapshots a " + field).status, 0);
+  ASSERT_EQ(hermite(8,
+                    "--t-end 0.5 --dt-out 0.25 --energy b.csv --snapshots b --checkpoint "
+                    "ck.bin " +
+                        field)
+                .status,
+            0);
+  const Outcome refused = run("'" + program(8) + "' --restart ck.bin --t-end 1 --omega 0.1");
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("takes its external field from the checkpoint"), std::string::npos)
+      << refused.err;
+  const Outcome o = run("OMP_NUM_THREADS=2 '" + program(8) + "' --restart ck.bin --t-end 1");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("field: Hernquist"), std::string::npos) << o.out;
+  EXPECT_EQ(slurp(dir_ / "a0004.inp"), slurp(dir_ / "b0004.inp"));
+  const auto a = read_csv(dir_ / "a.csv"), b = read_csv(dir_ / "b.csv");
+  ASSERT_EQ(a.size(), 5u);
+  ASSERT_EQ(b.size(), 5u);
+  for (std::size_t r = 0; r < a.size(); ++r) {
+    for (std::size_t c = 0; c < a[r].size(); ++c) {
+      if (c == 8) continue;  // wall seconds
+      EXPECT_EQ(a[r][c], b[r][c]) << "row " << r << ", column " << c;
+    }
+  }
+  EXPECT_NE(a.back().back(), 0.0) << "the field did work";
+  // A checkpoint without a field refuses one.
+  ASSERT_EQ(hermite(4, "--t-end 0.25 --energy '' --checkpoint plain.bin").status, 0);
+  const Outcome plain = run("'" + program(4) + "' --restart plain.bin --t-end 1 --omega 0.1");
+  EXPECT_NE(plain.status, 0);
+  EXPECT_NE(plain.err.find("holds no external field"), std::string::npos) << plain.err;
+}
+
+}  // namespace
+}  // namespace hermite_test
