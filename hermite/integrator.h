@@ -10,6 +10,12 @@
 //     out[k * K + n], from the predicted states p;
 //   void potential(const std::vector<Vec3>& pos, double* pot);
 //     the potential of every particle.
+// A backend with a member bool resident() may keep the particles itself
+// (resident_backend.h): while it returns true the integrator predicts
+// nothing, hands it the new states of every particle it changes by
+//   void load(list, x, v, derivs, t, dt);
+// before the next force call and calls, in place of forces(),
+//   void forces_at(double t, const std::vector<int>& list, Vec3* out).
 #pragma once
 
 #include <cmath>
@@ -48,6 +54,10 @@ struct MarksPhases : std::false_type {};
 template <class B>
 struct MarksPhases<B, std::void_t<decltype(std::declval<B&>().mark(StepPhase::schedule))>>
     : std::true_type {};
+template <class B, class = void>
+struct KeepsStates : std::false_type {};
+template <class B>
+struct KeepsStates<B, std::void_t<decltype(std::declval<B&>().resident())>> : std::true_type {};
 }  // namespace detail
 
 struct Settings {
@@ -126,6 +136,7 @@ class Integrator {
     // jerk) for snap and crackle: a first call gets acceleration and jerk
     // right, a second one the rest.
     for (int round = 0; round < (K > 2 ? 2 : 1); ++round) {
+      send_states(all);
       predict_to(0.0, all, true);
       compute(all, 0.0);
       for (std::size_t i = 0; i < all.size(); ++i) {
@@ -134,6 +145,7 @@ class Integrator {
     }
     const bool shared = settings_.shared_dt > 0.0;
     dt_.assign(m_.size(), shared ? settings_.shared_dt : settings_.dt_max);
+    send_states(all);
     std::vector<int> trials(m_.size(), 0);  // trials at the current step
     std::vector<int> group;
     Vec3 end[K], begin[K];
@@ -160,6 +172,7 @@ class Integrator {
           for (int q = 0; q < K; ++q) d_[i][K + q] = Vec3{};
           check_step(i, 0.0);
         }
+        send_states(group);
       }
     }
     schedule_build(schedule_, t_, dt_);
@@ -216,6 +229,9 @@ class Integrator {
     time_ = s.time;
     counters_ = s.counters;
     scheduled_ = false;  // the next step orders the imported particles
+    std::vector<int> all(n);
+    for (std::size_t i = 0; i < n; ++i) all[i] = static_cast<int>(i);
+    send_states(all);
   }
 
   // Integrates up to time t, which must be a multiple of dt_max (or of the
@@ -283,6 +299,7 @@ class Integrator {
         check_step(i, t_next);
       }
     }
+    send_states(active_);
     for (int i : active_) {
       const auto k = static_cast<std::size_t>(i);
       schedule_add(schedule_, t_[k] + dt_[k], i);
@@ -298,6 +315,7 @@ class Integrator {
   // Predicts this rank's j-particles and the particles of list to time t.
   // With `all`, every particle is predicted (start-up).
   void predict_to(double t, const std::vector<int>& list, bool all) {
+    if (keeps_states()) return;
     if (all) {
       predict_range<K>(t, 0, size(), x_, v_, d_, t_, dt_, pred_);
       return;
@@ -316,7 +334,15 @@ class Integrator {
     const std::size_t nf = list.size() * K;
     const bool checked = comm_.size() > 1;
     f_.assign(nf + (checked ? 1 : 0), Vec3{});
-    backend_.forces(list, pred_, f_.data());
+    if constexpr (detail::KeepsStates<Backend>::value) {
+      if (keeps_states()) {
+        backend_.forces_at(t, list, f_.data());
+      } else {
+        backend_.forces(list, pred_, f_.data());
+      }
+    } else {
+      backend_.forces(list, pred_, f_.data());
+    }
     if (checked) f_[nf] = digest_terms(step_digest(t, list.data(), list.size()), comm_.root());
     comm_.sum(f_.data()->data(), f_.size() * 3);
     if (checked && !digests_agree(f_[nf], comm_.size())) {
@@ -334,6 +360,20 @@ class Integrator {
       }
     }
     counters_.interactions += static_cast<double>(list.size()) * static_cast<double>(m_.size());
+  }
+
+  // Whether the backend keeps the particles' states (and predicts them).
+  bool keeps_states() const {
+    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident();
+    return false;
+  }
+
+  // The current states of the particles of list, to a backend that keeps them.
+  void send_states(const std::vector<int>& list) {
+    if constexpr (detail::KeepsStates<Backend>::value) {
+      if (backend_.resident()) backend_.load(list, x_, v_, d_, t_, dt_);
+    }
+    (void)list;
   }
 
   void check_step(std::size_t i, double t) const {

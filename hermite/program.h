@@ -18,13 +18,13 @@
 #include "comm.h"
 #include "core_report.h"
 #include "integrator.h"
-#include "library_backend.h"
 #include "model.h"
 #include "options.h"
 #include "output_checks.h"
 #include "output_file.h"
 #include "radii.h"
 #include "report.h"
+#include "resident_backend.h"
 #include "restart.h"
 #include "softening.h"
 #include "stop_signal.h"
@@ -122,12 +122,12 @@ int program_main(int argc, char** argv) {
     Lib::bind(comm.local_rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
-    LibraryBackend<Lib> backend(model.mass, js, je, opt.eps);
+    ResidentBackend<Lib> backend(model.mass, js, je, opt.eps, opt.resident);
     Settings settings;
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;
     settings.shared_dt = opt.shared_dt;
-    Integrator<K, LibraryBackend<Lib>> integ(model, settings, backend, comm, js, je);
+    Integrator<K, ResidentBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
     RunInfo info;
     info.program = name;

@@ -55,8 +55,9 @@ Cloud make_cloud(int n, unsigned seed) {
     for (int q = 0; q < 2 * K; ++q)
       for (int k = 0; k < 3; ++k) d[q][k] = noise(seed) * std::pow(4.0, q);
     c.d.push_back(d);
-    c.t.push_back(0.0625 * (noise(seed) + 0.5));
-    c.dt.push_back(i % 5 == 0 ? 0.03125 : 0.125);
+    // Every seventh ends its step at t = 0.125 exactly (tau == step).
+    c.t.push_back(i % 7 == 0 ? 0.0625 : 0.0625 * (noise(seed) + 0.5));
+    c.dt.push_back(i % 7 == 0 ? 0.0625 : i % 5 == 0 ? 0.03125 : 0.125);
   }
   return c;
 }
