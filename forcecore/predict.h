@@ -69,8 +69,9 @@ NBF_HD double inv_factorial(int n) {
   }
 }
 
-// The resident state: one array per component, `stride` slots each, in one
-// block of doubles. Field f of slot i is at base[f * stride + i].
+// The resident state: the fields of every slot in one block of doubles,
+// field f of slot i at base[f * field_stride + i * slot_stride]. The store
+// picks the layout (forcecore/library/resident.h).
 template <int K>
 struct ResidentFields {
   static constexpr int kPos = 0;           // x, y, z
@@ -84,36 +85,65 @@ struct ResidentFields {
 };
 
 struct ResidentView {
-  const double* base;
-  long stride;
-  NBF_HD double at(int field, int i) const { return base[field * stride + i]; }
+  double* base;
+  long field_stride;
+  long slot_stride;
+  NBF_HD double at(int field, long i) const { return base[field * field_stride + i * slot_stride]; }
+  NBF_HD double& ref(int field, long i) const {
+    return base[field * field_stride + i * slot_stride];
+  }
 };
 
-// Slot i predicted to time t: position and velocity, and for K >= 3 the
-// acceleration, for K >= 4 the jerk (the outputs of higher orders only are
-// written). A removed slot stays at its stored position and velocity.
-template <int K>
-NBF_HD void predict_state(const ResidentView& s, int i, double t, double* xp, double* vp,
+// The Taylor sums of slot i over its first ND derivatives, a time tau
+// after its own time. ND is a constant, so that the sums unroll.
+template <int K, int ND>
+NBF_HD void predict_terms(const ResidentView& s, long i, double tau, double* xp, double* vp,
                           double* ap, double* jp) {
   using Fld = ResidentFields<K>;
-  const bool live = s.at(Fld::kLive, i) != 0.0;
-  const double tau = live ? add_rn(t, -s.at(Fld::kTime, i)) : 0.0;
-  const int nd = !live ? 0 : tau <= s.at(Fld::kStep, i) ? 2 * K : K;
   for (int c = 0; c < 3; ++c) {
     const double x = s.at(Fld::kPos + c, i);
     const double v = s.at(Fld::kVel + c, i);
     double sx = 0.0, sv = 0.0, sa = 0.0, sj = 0.0;
-    for (int n = nd - 1; n >= 0; --n) {
+#if defined(__CUDA_ARCH__)
+#pragma unroll
+#else
+#pragma GCC unroll 8
+#endif
+    for (int n = ND - 1; n >= 0; --n) {
       const double d = s.at(Fld::kDer + 3 * n + c, i);
       sx = add_rn(mul_rn(sx, tau), mul_rn(d, inv_factorial(n + 2)));
       sv = add_rn(mul_rn(sv, tau), mul_rn(d, inv_factorial(n + 1)));
       if (K >= 3) sa = add_rn(mul_rn(sa, tau), mul_rn(d, inv_factorial(n)));
       if (K >= 4 && n >= 1) sj = add_rn(mul_rn(sj, tau), mul_rn(d, inv_factorial(n - 1)));
     }
-    xp[c] = live ? add_rn(x, mul_rn(tau, add_rn(v, mul_rn(tau, sx)))) : x;
-    vp[c] = live ? add_rn(v, mul_rn(tau, sv)) : v;
+    xp[c] = add_rn(x, mul_rn(tau, add_rn(v, mul_rn(tau, sx))));
+    vp[c] = add_rn(v, mul_rn(tau, sv));
     if (K >= 3) ap[c] = sa;
     if (K >= 4) jp[c] = sj;
+  }
+}
+
+// Slot i predicted to time t: position and velocity, and for K >= 3 the
+// acceleration, for K >= 4 the jerk (the outputs of higher orders only are
+// written). A removed slot stays at its stored position and velocity.
+template <int K>
+NBF_HD void predict_state(const ResidentView& s, long i, double t, double* xp, double* vp,
+                          double* ap, double* jp) {
+  using Fld = ResidentFields<K>;
+  if (s.at(Fld::kLive, i) == 0.0) {
+    for (int c = 0; c < 3; ++c) {
+      xp[c] = s.at(Fld::kPos + c, i);
+      vp[c] = s.at(Fld::kVel + c, i);
+      if (K >= 3) ap[c] = 0.0;
+      if (K >= 4) jp[c] = 0.0;
+    }
+    return;
+  }
+  const double tau = add_rn(t, -s.at(Fld::kTime, i));
+  if (tau <= s.at(Fld::kStep, i)) {
+    predict_terms<K, 2 * K>(s, i, tau, xp, vp, ap, jp);
+  } else {
+    predict_terms<K, K>(s, i, tau, xp, vp, ap, jp);
   }
 }
 

@@ -1,5 +1,6 @@
 // The resident particles' drivers: the slots' states in device memory (one
-// array per component, forcecore/predict.h), their prediction into the
+// array per field on a GPU, one record per slot on the host; see
+// ResidentStore::layout and forcecore/predict.h), their prediction into the
 // records calc_force reads, and the force, potential and neighbour calls
 // over them. The per-particle work is written once as records with a
 // __host__ __device__ call operator, run by rt::for_each on either backend.
@@ -40,7 +41,17 @@ struct ResidentStore {
   std::size_t idx_size = 0;
   double* out = nullptr;
   std::size_t out_size = 0;
-  ResidentView view() const { return {fields, capacity}; }
+  ResidentView view() const { return layout(fields, capacity); }
+  // The device reads one array per field, consecutive threads consecutive
+  // slots; a host thread reads one slot's fields together.
+  static ResidentView layout(double* base, int slots) {
+#if defined(__CUDACC__)
+    return {base, slots, 1};
+#else
+    (void)slots;
+    return {base, 1, kFields};
+#endif
+  }
 };
 
 template <class L>
@@ -114,30 +125,26 @@ const int* resident_indices(ResidentStore<L>& s, int count, const int* index) {
 
 // The per-particle work.
 struct ResidentCopy {  // slot i of every field from one block to another
-  const double* from;
-  long from_stride;
-  double* to;
-  long to_stride;
+  ResidentView from;
+  ResidentView to;
   int fields;
   NBF_HD void operator()(int i) const {
-    for (int f = 0; f < fields; ++f) to[f * to_stride + i] = from[f * from_stride + i];
+    for (int f = 0; f < fields; ++f) to.ref(f, i) = from.at(f, i);
   }
 };
 
 struct ResidentClear {  // slot begin + i emptied: every field 0
-  double* base;
-  long stride;
+  ResidentView view;
   int begin;
   int fields;
   NBF_HD void operator()(int i) const {
-    for (int f = 0; f < fields; ++f) base[f * stride + begin + i] = 0.0;
+    for (int f = 0; f < fields; ++f) view.ref(f, begin + i) = 0.0;
   }
 };
 
 template <int K>
 struct ResidentScatter {  // state k of the staged inputs into its slot
-  double* base;
-  long stride;
+  ResidentView view;
   const int* index;
   const double* in;  // mass[count], pos[3 count], vel, derivs[6K count], time, step
   int count;
@@ -151,25 +158,24 @@ struct ResidentScatter {  // state k of the staged inputs into its slot
     const double* time = der + 6 * K * count;
     const double* step = time + count;
     for (int c = 0; c < 3; ++c) {
-      base[(Fld::kPos + c) * stride + i] = pos[3 * k + c];
-      base[(Fld::kVel + c) * stride + i] = vel[3 * k + c];
+      view.ref(Fld::kPos + c, i) = pos[3 * k + c];
+      view.ref(Fld::kVel + c, i) = vel[3 * k + c];
     }
-    for (int w = 0; w < 6 * K; ++w) base[(Fld::kDer + w) * stride + i] = der[6 * K * k + w];
-    base[Fld::kMass * stride + i] = mass[k];
-    base[Fld::kTime * stride + i] = time[k];
-    base[Fld::kStep * stride + i] = step[k];
-    base[Fld::kLive * stride + i] = 1.0;
+    for (int w = 0; w < 6 * K; ++w) view.ref(Fld::kDer + w, i) = der[6 * K * k + w];
+    view.ref(Fld::kMass, i) = mass[k];
+    view.ref(Fld::kTime, i) = time[k];
+    view.ref(Fld::kStep, i) = step[k];
+    view.ref(Fld::kLive, i) = 1.0;
   }
 };
 
 template <int K>
 struct ResidentDrop {  // slot index[k] removed
-  double* base;
-  long stride;
+  ResidentView view;
   const int* index;
   NBF_HD void operator()(int k) const {
-    base[ResidentFields<K>::kMass * stride + index[k]] = 0.0;
-    base[ResidentFields<K>::kLive * stride + index[k]] = 0.0;
+    view.ref(ResidentFields<K>::kMass, index[k]) = 0.0;
+    view.ref(ResidentFields<K>::kLive, index[k]) = 0.0;
   }
 };
 
@@ -268,7 +274,8 @@ void resident_resize(int n) {
                   rt::malloc_device(reinterpret_cast<void**>(&jrec), jbytes));
     check_or_exit(L::kName, check_line::kResidentAlloc, rt::memset_device(jrec, 0, jbytes));
     if (s.n > 0)
-      resident_launch<L>(rt::for_each(s.n, ResidentCopy{s.fields, s.capacity, fields, cap, F}));
+      resident_launch<L>(
+          rt::for_each(s.n, ResidentCopy{s.view(), ResidentStore<L>::layout(fields, cap), F}));
     rt::synchronize();
     if (s.fields != nullptr) rt::free_device(s.fields);
     if (s.jrec != nullptr) rt::free_device(s.jrec);
@@ -276,8 +283,7 @@ void resident_resize(int n) {
     s.jrec = jrec;
     s.capacity = cap;
   }
-  if (n > s.n)
-    resident_launch<L>(rt::for_each(n - s.n, ResidentClear{s.fields, s.capacity, s.n, F}));
+  if (n > s.n) resident_launch<L>(rt::for_each(n - s.n, ResidentClear{s.view(), s.n, F}));
   s.n = n;
 }
 
@@ -304,8 +310,7 @@ void resident_set(int count, const int* index, const double* mass, const double*
     at += sizes[p];
   }
   const int* idx = resident_indices(s, count, index);
-  resident_launch<L>(
-      rt::for_each(count, ResidentScatter<K>{s.fields, s.capacity, idx, s.in, count}));
+  resident_launch<L>(rt::for_each(count, ResidentScatter<K>{s.view(), idx, s.in, count}));
 }
 
 template <class L>
@@ -315,7 +320,7 @@ void resident_remove(int count, const int* index) {
   if (!resident_indices_ok<L>(count, index, s.n, "nbf_resident_remove")) return;
   if (count == 0) return;
   const int* idx = resident_indices(s, count, index);
-  resident_launch<L>(rt::for_each(count, ResidentDrop<K>{s.fields, s.capacity, idx}));
+  resident_launch<L>(rt::for_each(count, ResidentDrop<K>{s.view(), idx}));
 }
 
 template <class L>
