@@ -100,26 +100,32 @@ template <int K, int ND>
 NBF_HD void predict_terms(const ResidentView& s, long i, double tau, double* xp, double* vp,
                           double* ap, double* jp) {
   using Fld = ResidentFields<K>;
-  for (int c = 0; c < 3; ++c) {
-    const double x = s.at(Fld::kPos + c, i);
-    const double v = s.at(Fld::kVel + c, i);
-    double sx = 0.0, sv = 0.0, sa = 0.0, sj = 0.0;
-#if defined(__CUDA_ARCH__)
+  // The three coordinates side by side in the innermost loops, where the
+  // compiler can put them in vector lanes; each sees the operations of the
+  // scalar sums in their order.
+  double sx[3] = {0.0, 0.0, 0.0}, sv[3] = {0.0, 0.0, 0.0};
+  double sa[3] = {0.0, 0.0, 0.0}, sj[3] = {0.0, 0.0, 0.0};
+#if defined(__CUDACC__)
 #pragma unroll
 #else
 #pragma GCC unroll 8
 #endif
-    for (int n = ND - 1; n >= 0; --n) {
+  for (int n = ND - 1; n >= 0; --n) {
+    for (int c = 0; c < 3; ++c) {
       const double d = s.at(Fld::kDer + 3 * n + c, i);
-      sx = add_rn(mul_rn(sx, tau), mul_rn(d, inv_factorial(n + 2)));
-      sv = add_rn(mul_rn(sv, tau), mul_rn(d, inv_factorial(n + 1)));
-      if (K >= 3) sa = add_rn(mul_rn(sa, tau), mul_rn(d, inv_factorial(n)));
-      if (K >= 4 && n >= 1) sj = add_rn(mul_rn(sj, tau), mul_rn(d, inv_factorial(n - 1)));
+      sx[c] = add_rn(mul_rn(sx[c], tau), mul_rn(d, inv_factorial(n + 2)));
+      sv[c] = add_rn(mul_rn(sv[c], tau), mul_rn(d, inv_factorial(n + 1)));
+      if (K >= 3) sa[c] = add_rn(mul_rn(sa[c], tau), mul_rn(d, inv_factorial(n)));
+      if (K >= 4 && n >= 1) sj[c] = add_rn(mul_rn(sj[c], tau), mul_rn(d, inv_factorial(n - 1)));
     }
-    xp[c] = add_rn(x, mul_rn(tau, add_rn(v, mul_rn(tau, sx))));
-    vp[c] = add_rn(v, mul_rn(tau, sv));
-    if (K >= 3) ap[c] = sa;
-    if (K >= 4) jp[c] = sj;
+  }
+  for (int c = 0; c < 3; ++c) {
+    const double x = s.at(Fld::kPos + c, i);
+    const double v = s.at(Fld::kVel + c, i);
+    xp[c] = add_rn(x, mul_rn(tau, add_rn(v, mul_rn(tau, sx[c]))));
+    vp[c] = add_rn(v, mul_rn(tau, sv[c]));
+    if (K >= 3) ap[c] = sa[c];
+    if (K >= 4) jp[c] = sj[c];
   }
 }
 
