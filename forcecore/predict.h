@@ -105,9 +105,9 @@ NBF_HD void predict_terms(const ResidentView& s, long i, double tau, double* xp,
   // scalar sums in their order.
   double sx[3] = {0.0, 0.0, 0.0}, sv[3] = {0.0, 0.0, 0.0};
   double sa[3] = {0.0, 0.0, 0.0}, sj[3] = {0.0, 0.0, 0.0};
-#if defined(__CUDACC__)
+#if defined(__CUDA_ARCH__)
 #pragma unroll
-#else
+#elif !defined(__CUDACC__)
 #pragma GCC unroll 8
 #endif
   for (int n = ND - 1; n >= 0; --n) {

@@ -285,11 +285,18 @@ class Hermite:
     failed integration (a step below 2^-40, a force that is not finite)
     raises RuntimeError, and so does every later call.
 
+    resident=True lets the force library keep the particles and predict them
+    itself, each block step sending it only the states that changed (the
+    same bits as the default; docs/resident-particles.md). Integrators of
+    one order share the library's slots: one that finds them taken over by
+    another loads its states again before its next step.
+
     Attributes: t (current time), x, v (copies of the state), steps
     (particle steps so far), block_steps, dt (every particle's step).
     """
 
-    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0):
+    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
+                 resident=False):
         lib = _library(order)
         if eta is None:
             eta = lib.default_eta
@@ -304,7 +311,9 @@ class Hermite:
         dt_max = _positive(dt_max, "dt_max")
         t = float(_real_array(t, "t"))
         self.order = order
-        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t)
+        if not isinstance(resident, bool):
+            raise TypeError(f"resident must be True or False, found {resident!r}")
+        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, resident)
 
     def advance(self, t):
         """Integrates to time t and synchronises all particles there."""
