@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -28,6 +29,7 @@
 
 #include "comm.h"
 #include "model.h"
+#include "neighbour_tree.h"
 #include "prediction.h"
 #include "schedule.h"
 #include "scheme.h"
@@ -65,11 +67,30 @@ struct Settings {
   double dt_max = 0.125;    // largest block step, a power of two
   double dt_min = 0x1p-40;  // a particle needing a smaller step ends the run
   double shared_dt = 0.0;   // > 0: every particle takes this fixed step
+  double eps = 0.0;         // softening length, for the pair searches
 };
 
+// The energy of the system at one instant, and what the conserved balance
+// needs besides (docs/energy-and-checkpoints.md):
+//   total = kinetic + potential + external,
+//   balance = total + escaped - work_external, constant up to the
+//   integration error.
+// kinetic and potential count every body at its own position and velocity,
+// the members of regularised subsystems included; subsys is the internal
+// energy of those subsystems (already inside kinetic + potential), so that
+// total - subsys is the energy of the system with each subsystem one body.
 struct Energy {
   double kinetic = 0.0, potential = 0.0;
-  double total() const { return kinetic + potential; }
+  double external = 0.0;       // potential energy in an external field
+  double subsys = 0.0;         // internal energy of the regularised subsystems
+  int n_subsys = 0;            // their number
+  double escaped = 0.0;        // energy carried off by removed particles
+  long long n_escaped = 0;     // their number
+  double m_escaped = 0.0;      // and mass
+  double work_external = 0.0;  // work done by a time-dependent external field
+  double total() const { return kinetic + potential + external; }
+  double balance() const { return total() + escaped - work_external; }
+  double cm() const { return total() - subsys; }
 };
 
 class IntegrationError : public std::runtime_error {
@@ -144,7 +165,21 @@ class Integrator {
       }
     }
     const bool shared = settings_.shared_dt > 0.0;
-    dt_.assign(m_.size(), shared ? settings_.shared_dt : settings_.dt_max);
+    // Each particle's first trial step comes from its own time scale
+    // (startup_time_scale), so that no trial predicts a pair across its
+    // orbit: two particles at rest and close together have no jerk, and a
+    // first trial of dt_max would carry them through each other.
+    std::vector<double> pace(m_.size(), std::numeric_limits<double>::infinity());
+    if (!shared) {
+      refresh_tree(0.0, true);
+      for (std::size_t i = 0; i < m_.size(); ++i) {
+        pace[i] = pair_pace(dominant_pair(i, 0.0, x_[i], v_[i]));
+        dt_[i] = first_trial_step(startup_time_scale<K>(d_[i], pace[i]));
+        check_step(i, 0.0);
+      }
+    } else {
+      dt_.assign(m_.size(), settings_.shared_dt);
+    }
     send_states(all);
     std::vector<int> trials(m_.size(), 0);  // trials at the current step
     std::vector<int> group;
@@ -166,7 +201,7 @@ class Integrator {
           interpolate<K>(d_[i].data(), &f_[k * K], h, end, begin);
           for (int q = 0; q < K; ++q) d_[i][K + q] = begin[q];
           ++trials[i];
-          if (shared || step_criterion<K>(d_[i], h, settings_.eta) >= h) continue;
+          if (shared || step_criterion<K>(d_[i], h, settings_.eta, pace[i]) >= h) continue;
           dt_[i] = 0.5 * h;
           trials[i] = 0;
           for (int q = 0; q < K; ++q) d_[i][K + q] = Vec3{};
@@ -294,7 +329,7 @@ class Integrator {
       }
       t_[i] = t_next;
       if (settings_.shared_dt <= 0.0) {
-        const double wanted = step_criterion<K>(d_[i], h, settings_.eta);
+        const double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t_next));
         dt_[i] = next_block_step(dt_[i], wanted, t_next, settings_.dt_max, settings_.dt_min);
         check_step(i, t_next);
       }
@@ -376,6 +411,71 @@ class Integrator {
     (void)list;
   }
 
+  // The largest block step not above the time scale T (dt_max for a lone
+  // particle, whose T is infinite).
+  double first_trial_step(double T) const {
+    double h = settings_.dt_max;
+    while (h > T && h >= settings_.dt_min) h *= 0.5;
+    return h;
+  }
+
+  // The pace of the eighth order's stability limit for particle i, just
+  // corrected to time t (infinity at the lower orders, which need none).
+  double stability_pace(std::size_t i, double t) {
+    if constexpr (K == 4) {
+      refresh_tree(t, false);
+      return pair_pace(dominant_pair(i, t, x_[i], v_[i]));
+    }
+    (void)i;
+    (void)t;
+    return std::numeric_limits<double>::infinity();
+  }
+
+  // Rebuilds the neighbour tree over the particles' positions (each at its
+  // own time) where it is older than kTreeAge of dt_max, or always with
+  // `now`. The tree only proposes candidates, whose true separations are
+  // measured at the time of the question, so an old tree costs accuracy
+  // only where a new neighbour has come from beyond the candidates.
+  void refresh_tree(double t, bool now) {
+    if (!now && tree_built_ && t - tree_time_ < kTreeAge * settings_.dt_max) return;
+    tree_ids_.clear();
+    for (std::size_t i = 0; i < m_.size(); ++i) {
+      if (m_[i] > 0.0) tree_ids_.push_back(static_cast<int>(i));
+    }
+    tree_.build(x_.data(), tree_ids_);
+    tree_time_ = t;
+    tree_built_ = true;
+  }
+
+  // Particle i's dominant pair at time t, with i at xi, vi: among the
+  // tree's kPairCandidates nearest to xi, the one with the largest
+  // m_j / (r^2 + eps^2), predicted to t as the force sees it.
+  DominantPair dominant_pair(std::size_t i, double t, const Vec3& xi, const Vec3& vi) const {
+    int near[kPairCandidates];
+    const int found = tree_.nearest(xi, kPairCandidates, near);
+    DominantPair best;
+    double strongest = 0.0;
+    const double eps2 = settings_.eps * settings_.eps;
+    for (int c = 0; c < found; ++c) {
+      const auto j = static_cast<std::size_t>(near[c]);
+      if (j == i || !(m_[j] > 0.0)) continue;
+      const double tau = t - t_[j];
+      Vec3 xj, vj;
+      predict<K>(tau, x_[j], v_[j], d_[j], &xj, &vj, nullptr, nullptr, tau <= dt_[j] ? 2 * K : K);
+      const Vec3 dx{xj[0] - xi[0], xj[1] - xi[1], xj[2] - xi[2]};
+      const Vec3 dv{vj[0] - vi[0], vj[1] - vi[1], vj[2] - vi[2]};
+      const double r2 = dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2;
+      const double term = m_[j] / r2;
+      if (!(term > strongest)) continue;
+      strongest = term;
+      best.r = std::sqrt(r2);
+      best.v2 = dv[0] * dv[0] + dv[1] * dv[1] + dv[2] * dv[2];
+      best.vr = (dx[0] * dv[0] + dx[1] * dv[1] + dx[2] * dv[2]) / best.r;
+      best.m = m_[i] + m_[j];
+    }
+    return best;
+  }
+
   void check_step(std::size_t i, double t) const {
     if (!(dt_[i] >= settings_.dt_min)) {
       throw IntegrationError("the time step of particle " + std::to_string(i) + " fell below " +
@@ -410,6 +510,13 @@ class Integrator {
   std::vector<Vec3> f_;      // forces of the last call, K per particle
   std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
+  // Candidates of the pair searches: a tree over the particles' positions.
+  static constexpr int kPairCandidates = 6;
+  static constexpr double kTreeAge = 1.0 / 16;  // of dt_max
+  diagnostics::NeighbourTree tree_;
+  std::vector<int> tree_ids_;
+  double tree_time_ = 0.0;
+  bool tree_built_ = false;
 };
 
 }  // namespace hermite

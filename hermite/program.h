@@ -127,6 +127,7 @@ int program_main(int argc, char** argv) {
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;
     settings.shared_dt = opt.shared_dt;
+    settings.eps = opt.eps;
     Integrator<K, ResidentBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
     RunInfo info;

@@ -171,6 +171,7 @@ hermite::Settings make_settings(double eps, double eta, double dt_max,
   hermite::Settings s;
   s.eta = eta;
   s.dt_max = dt_max;
+  s.eps = eps;
   return s;
 }
 
