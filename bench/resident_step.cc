@@ -98,11 +98,11 @@ int main() {
     hermite::ResidentBackend<hermite::Library4> off(m1.mass, 0, n, 1.0 / 64, false);
     std::vector<int> all(n);
     for (int i = 0; i < n; ++i) all[i] = i;
-    on.load(all, m1.pos, m1.vel, d, t, dt);
+    on.load(all, m1.mass, m1.pos, m1.vel, d, t, dt);
     const std::vector<int> one = {517};
     Vec3 out[K];
     const double resident = median_of(10000, [&] {
-      on.load(one, m1.pos, m1.vel, d, t, dt);
+      on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
       on.forces_at(0.0625, one, out);
     });
     hermite::Predicted p;

@@ -13,7 +13,7 @@
 // A backend with a member bool resident() may keep the particles itself
 // (resident_backend.h): while it returns true the integrator predicts
 // nothing, hands it the new states of every particle it changes by
-//   void load(list, x, v, derivs, t, dt);
+//   void load(list, m, x, v, derivs, t, dt);
 // before the next force call and calls, in place of forces(),
 //   void forces_at(double t, const std::vector<int>& list, Vec3* out).
 #pragma once
@@ -406,7 +406,7 @@ class Integrator {
   // The current states of the particles of list, to a backend that keeps them.
   void send_states(const std::vector<int>& list) {
     if constexpr (detail::KeepsStates<Backend>::value) {
-      if (backend_.resident()) backend_.load(list, x_, v_, d_, t_, dt_);
+      if (backend_.resident()) backend_.load(list, m_, x_, v_, d_, t_, dt_);
     }
     (void)list;
   }

@@ -28,7 +28,6 @@ class ResidentBackend {
 
   ResidentBackend(const std::vector<double>& mass, int js, int je, double eps, bool resident)
       : plain_(mass, js, je, eps),
-        mass_(mass),
         js_(js),
         je_(je),
         eps2_(static_cast<float>(eps * eps)),
@@ -39,9 +38,11 @@ class ResidentBackend {
   bool resident() const { return resident_; }
 
   // The states of the particles of list, as the integrator holds them.
-  void load(const std::vector<int>& list, const std::vector<Vec3>& x, const std::vector<Vec3>& v,
-            const std::vector<Derivs<K>>& d, const std::vector<double>& t,
-            const std::vector<double>& dt) {
+  // The masses are the integrator's: a particle taken out of the
+  // integration arrives with mass 0.
+  void load(const std::vector<int>& list, const std::vector<double>& m, const std::vector<Vec3>& x,
+            const std::vector<Vec3>& v, const std::vector<Derivs<K>>& d,
+            const std::vector<double>& t, const std::vector<double>& dt) {
     const std::size_t n = list.size();
     m_.resize(n);
     x_.resize(3 * n);
@@ -51,7 +52,7 @@ class ResidentBackend {
     dt_.resize(n);
     for (std::size_t k = 0; k < n; ++k) {
       const auto i = static_cast<std::size_t>(list[k]);
-      m_[k] = mass_[i];
+      m_[k] = m[i];
       for (int c = 0; c < 3; ++c) {
         x_[3 * k + c] = x[i][c];
         v_[3 * k + c] = v[i][c];
@@ -82,7 +83,6 @@ class ResidentBackend {
 
  private:
   LibraryBackend<Lib> plain_;
-  const std::vector<double>& mass_;
   int js_, je_;
   float eps2_;
   bool resident_;
