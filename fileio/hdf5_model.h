@@ -1,12 +1,15 @@
 // Models and snapshots as HDF5 files: datasets mass (N), position (N x 3),
 // velocity (N x 3) and id (N, 0 .. N-1), and attributes time, N, G (= 1),
 // units, number (the snapshot or output number) and, where an integrator
-// wrote the file, order and eps. Written through OutputFile, so a file
-// appears complete or not at all.
+// wrote the file, order and eps. A generator may add a dataset companion
+// (N: the index of each particle's binary companion, or -1) and attributes of
+// its own (numbers and text). Written through OutputFile, so a file appears
+// complete or not at all.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fileio {
@@ -22,6 +25,11 @@ struct ModelView {
   int number = 0;
   int order = 0;
   double eps = 0.0;
+  // Written only where set: nothing of these goes into the files of the
+  // integrators and plummer_gen.
+  const std::int64_t* companion = nullptr;
+  std::vector<std::pair<std::string, double>> number_attributes;
+  std::vector<std::pair<std::string, std::string>> text_attributes;
 };
 
 struct ModelData {

@@ -27,6 +27,12 @@ struct Options {
   std::vector<std::string> given;         // the options named on the command line
   std::string core_csv;                   // density centre, core, binaries; empty: none
   bool resident = true;                   // the library keeps and predicts the particles
+  // Regularised subsystems: "on", "off", or "" (on for an unsoftened run,
+  // off otherwise), and the criteria (0: automatic; regularisation.h).
+  std::string regularise;
+  double r_cl = 0.0, dt_cl = 0.0, gamma_min = 1e-7, gamma_max = 0.05;
+  std::string encounters_csv;       // event log of the subsystems; empty: none
+  std::vector<double> mass_groups;  // group boundaries / initial mean mass; empty: none
   bool help = false;
   bool was_given(const std::string& option) const;
 };
@@ -50,6 +56,9 @@ inline constexpr double kMaxOutputs = 16777216.0;  // 2^24
 // lies more than kMaxOutputs output intervals beyond it; the message names
 // the output intervals and block steps it would take.
 void check_end_time(const Options& o, double t0);
+
+// Whether the run carries regularised subsystems.
+bool regularised(const Options& o);
 
 // True for 2^k, k any integer.
 bool power_of_two(double x);

@@ -37,6 +37,9 @@ class ResidentBackend {
 
   bool resident() const { return resident_; }
 
+  // The masses the plain path reads from now on (the integrator's).
+  void use_masses(const std::vector<double>& mass) { plain_.use_masses(mass); }
+
   // The states of the particles of list, as the integrator holds them.
   // The masses are the integrator's: a particle taken out of the
   // integration arrives with mass 0.

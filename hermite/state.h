@@ -2,6 +2,7 @@
 // that a run continues as if it had never stopped.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "scheme.h"
@@ -29,6 +30,7 @@ struct IntegratorState {
   std::vector<Vec3> x, v, derivs_of;
   std::vector<double> t, dt;
   std::vector<unsigned char> alive;
+  std::string subsystems;  // regularised subsystems (regularisation_codec.h); empty: none
   double time = 0.0;
   Counters counters;
   int size() const { return static_cast<int>(x.size()); }

@@ -432,8 +432,8 @@ TEST(Options, DefaultsValuesAndRefusals) {
   EXPECT_EQ(parse({"--dt-out", "0.0625"}).dt_max, 0.0625);  // dt_max follows a finer output
 
   const std::vector<std::vector<const char*>> bad = {
-      {"--dt-out", "0.1"}, {"--shared-dt", "3"},  {"--eps", "0"}, {"--eta", "x"},
-      {"--t-end"},         {"--colour", "red"},   {"-x"},         {"a.inp", "b.inp"},
+      {"--dt-out", "0.1"}, {"--shared-dt", "3"},  {"--eps", "-1"}, {"--eta", "x"},
+      {"--t-end"},         {"--colour", "red"},   {"-x"},          {"a.inp", "b.inp"},
       {"--dt-max", "1"},   {"--shared-dt", "0.5"}};
   for (const auto& args : bad) {
     EXPECT_THROW(parse(args), hermite::UsageError) << args[0];

@@ -77,6 +77,15 @@ TEST_P(Kepler, OrbitsMatchTheAnalyticSolution) {
   }
 }
 
+// Unsoftened (eps 0): the library never meets a particle's own record,
+// and the orbit comes out as the barely softened one does.
+TEST_P(Kepler, UnsoftenedOrbitsMatchTheAnalyticSolution) {
+  if (program(GetParam()).empty()) GTEST_SKIP() << "program not built";
+  const OrbitErrors err = run_binary(Binary{0.9, 0.0, 0.0}, "--eps 0", 0.0);
+  EXPECT_LT(err.position, 1e-5);
+  EXPECT_LT(err.energy, 2e-6);
+}
+
 // With the default softening the orbit is no longer a Kepler ellipse, but
 // its energy is still kept.
 TEST_P(Kepler, SoftenedOrbitsKeepTheirEnergy) {
