@@ -27,4 +27,11 @@ constexpr int kPotCopyIn = 525;
 constexpr int kPotCopyBack = 526;
 constexpr int kPotLaunch = 527;
 
+// The resident particles: arguments, allocations, copies, launches.
+constexpr int kResidentArgs = 531;
+constexpr int kResidentAlloc = 532;
+constexpr int kResidentCopyIn = 533;
+constexpr int kResidentCopyBack = 534;
+constexpr int kResidentLaunch = 535;
+
 }  // namespace nbf::check_line

@@ -10,7 +10,15 @@
 
 #include "nbforce_common.h"
 
-#define NBF_ENTRY_POINTS(X, Predictor, Force)                                    \
-  X(CUDA_MPI_Init, (NBFORCE_CUDA_MPI_INIT_PARAMS), (NBFORCE_CUDA_MPI_INIT_ARGS)) \
-  X(calc_pot, (NBFORCE_CALC_POT_PARAMS), (NBFORCE_CALC_POT_ARGS))                \
-  X(calc_force, (NBFORCE_CALC_FORCE_PARAMS(Predictor, Force)), (NBFORCE_CALC_FORCE_ARGS))
+#define NBF_ENTRY_POINTS(X, Predictor, Force)                                                  \
+  X(CUDA_MPI_Init, (NBFORCE_CUDA_MPI_INIT_PARAMS), (NBFORCE_CUDA_MPI_INIT_ARGS))               \
+  X(calc_pot, (NBFORCE_CALC_POT_PARAMS), (NBFORCE_CALC_POT_ARGS))                              \
+  X(calc_force, (NBFORCE_CALC_FORCE_PARAMS(Predictor, Force)), (NBFORCE_CALC_FORCE_ARGS))      \
+  X(nbf_resident_resize, (NBFORCE_RESIDENT_RESIZE_PARAMS), (NBFORCE_RESIDENT_RESIZE_ARGS))     \
+  X(nbf_resident_set, (NBFORCE_RESIDENT_SET_PARAMS), (NBFORCE_RESIDENT_SET_ARGS))              \
+  X(nbf_resident_remove, (NBFORCE_RESIDENT_REMOVE_PARAMS), (NBFORCE_RESIDENT_REMOVE_ARGS))     \
+  X(nbf_resident_force, (NBFORCE_RESIDENT_FORCE_PARAMS(Force)), (NBFORCE_RESIDENT_FORCE_ARGS)) \
+  X(nbf_resident_potential, (NBFORCE_RESIDENT_POTENTIAL_PARAMS),                               \
+    (NBFORCE_RESIDENT_POTENTIAL_ARGS))                                                         \
+  X(nbf_resident_neighbours, (NBFORCE_RESIDENT_NEIGHBOURS_PARAMS),                             \
+    (NBFORCE_RESIDENT_NEIGHBOURS_ARGS))

@@ -24,6 +24,8 @@ module nbforce_common
   end type posm
 
   public :: cuda_mpi_init, calc_pot, nbforce_split
+  public :: nbf_resident_resize, nbf_resident_set, nbf_resident_remove
+  public :: nbf_resident_potential, nbf_resident_neighbours
 
   interface
     ! Binds the process to device rank mod device-count and prints one line
@@ -43,6 +45,57 @@ module nbforce_common
       type(posm), intent(in) :: particles(*)
       real(c_double), intent(out) :: pot(*)
     end subroutine calc_pot
+
+    ! Resident particles (docs/resident-particles.md); slots are 0-based, as
+    ! in C. n slots; new ones are empty, those past n dropped.
+    subroutine nbf_resident_resize(n) bind(c, name='nbf_resident_resize')
+      import :: c_int
+      integer(c_int), value :: n
+    end subroutine nbf_resident_resize
+
+    ! The states of slots index(1:count): pos and vel 3 x count, derivs
+    ! 3 x 2K x count (K = 2, 3, 4 for nbforce4, 6, 8), each particle's own
+    ! time and its step.
+    subroutine nbf_resident_set(count, index, mass, pos, vel, derivs, time, step) &
+        bind(c, name='nbf_resident_set')
+      import :: c_int, c_double
+      integer(c_int), value :: count
+      integer(c_int), intent(in) :: index(*)
+      real(c_double), intent(in) :: mass(*), pos(*), vel(*), derivs(*), time(*), step(*)
+    end subroutine nbf_resident_set
+
+    ! Slots index(1:count) keep their place with mass 0, no longer predicted.
+    subroutine nbf_resident_remove(count, index) bind(c, name='nbf_resident_remove')
+      import :: c_int
+      integer(c_int), value :: count
+      integer(c_int), intent(in) :: index(*)
+    end subroutine nbf_resident_remove
+
+    ! Potentials at time t of slots index(1:ni) due to the slots [js, je).
+    subroutine nbf_resident_potential(t, js, je, ni, index, eps2, pot) &
+        bind(c, name='nbf_resident_potential')
+      import :: c_int, c_float, c_double
+      real(c_double), value :: t
+      integer(c_int), value :: js, je, ni
+      integer(c_int), intent(in) :: index(*)
+      real(c_float), value :: eps2
+      real(c_double), intent(inout) :: pot(*)
+    end subroutine nbf_resident_potential
+
+    ! Per slot index(k): count(k) other present slots of [js, je) within
+    ! radius at time t, the first max_nb in list(:, k); overflow = 1 where a
+    ! count passed max_nb.
+    subroutine nbf_resident_neighbours(t, js, je, ni, index, radius, max_nb, count, list, &
+        overflow) bind(c, name='nbf_resident_neighbours')
+      import :: c_int, c_double
+      real(c_double), value :: t
+      integer(c_int), value :: js, je, ni
+      integer(c_int), intent(in) :: index(*)
+      real(c_double), value :: radius
+      integer(c_int), value :: max_nb
+      integer(c_int), intent(inout) :: count(*), list(*)
+      integer(c_int), intent(out) :: overflow
+    end subroutine nbf_resident_neighbours
   end interface
 
 contains

@@ -10,6 +10,12 @@
 //     out[k * K + n], from the predicted states p;
 //   void potential(const std::vector<Vec3>& pos, double* pot);
 //     the potential of every particle.
+// A backend with a member bool resident() may keep the particles itself
+// (resident_backend.h): while it returns true the integrator predicts
+// nothing, hands it the new states of every particle it changes by
+//   void load(list, m, x, v, derivs, t, dt);
+// before the next force call and calls, in place of forces(),
+//   void forces_at(double t, const std::vector<int>& list, Vec3* out).
 #pragma once
 
 #include <algorithm>
@@ -55,6 +61,10 @@ struct MarksPhases : std::false_type {};
 template <class B>
 struct MarksPhases<B, std::void_t<decltype(std::declval<B&>().mark(StepPhase::schedule))>>
     : std::true_type {};
+template <class B, class = void>
+struct KeepsStates : std::false_type {};
+template <class B>
+struct KeepsStates<B, std::void_t<decltype(std::declval<B&>().resident())>> : std::true_type {};
 template <class B, class = void>
 struct TakesMasses : std::false_type {};
 template <class B>
@@ -213,6 +223,7 @@ class Integrator {
     // jerk) for snap and crackle: a first call gets acceleration and jerk
     // right, a second one the rest.
     for (int round = 0; round < (K > 2 ? 2 : 1); ++round) {
+      send_states(list);
       predict_to(t0, list, everyone);
       compute(list, t0);
       for (std::size_t k = 0; k < list.size(); ++k) {
@@ -239,6 +250,7 @@ class Integrator {
     } else {
       for (int i : list) dt_[static_cast<std::size_t>(i)] = settings_.shared_dt;
     }
+    send_states(list);
     std::vector<int> trials(list.size(), 0);  // trials at the current step
     std::vector<int> group, slot;
     Vec3 end[K], begin[K];
@@ -271,6 +283,7 @@ class Integrator {
           for (int q = 0; q < K; ++q) d_[i][K + q] = Vec3{};
           check_step(i, t0);
         }
+        send_states(group);
       }
     }
   }
@@ -369,6 +382,9 @@ class Integrator {
     tree_built_ = false;
     resolved_ = false;
     scheduled_ = false;  // the next step orders the imported particles
+    std::vector<int> all(n);
+    for (std::size_t i = 0; i < n; ++i) all[i] = static_cast<int>(i);
+    send_states(all);
   }
 
   // Integrates up to time t, which must be a multiple of dt_max (or of the
@@ -442,6 +458,7 @@ class Integrator {
         check_step(i, t_next);
       }
     }
+    send_states(active_);
     if (enc_.on) encounters_after_step(t_next);
     for (int i : active_) {
       const auto k = static_cast<std::size_t>(i);
@@ -465,6 +482,7 @@ class Integrator {
   // Predicts this rank's j-particles and the particles of list to time t.
   // With `all`, every particle is predicted (start-up).
   void predict_to(double t, const std::vector<int>& list, bool all) {
+    if (keeps_states()) return;
     if (all) {
       predict_range<K>(t, 0, size(), x_, v_, d_, t_, dt_, pred_);
       return;
@@ -483,7 +501,15 @@ class Integrator {
     const std::size_t nf = list.size() * K;
     const bool checked = comm_.size() > 1;
     f_.assign(nf + (checked ? 1 : 0), Vec3{});
-    backend_.forces(list, pred_, f_.data());
+    if constexpr (detail::KeepsStates<Backend>::value) {
+      if (keeps_states()) {
+        backend_.forces_at(t, list, f_.data());
+      } else {
+        backend_.forces(list, pred_, f_.data());
+      }
+    } else {
+      backend_.forces(list, pred_, f_.data());
+    }
     if (!regs_.empty()) add_subsystem_terms(list, t);
     if (checked) f_[nf] = digest_terms(step_digest(t, list.data(), list.size()), comm_.root());
     comm_.sum(f_.data()->data(), f_.size() * 3);
@@ -531,6 +557,23 @@ class Integrator {
       correct<K>(t1 - t0, x0, v0, d_[i].data(), f1, x_[i], v_[i]);
     }
     field.stepped(m_[i], t0, x0, v0, d_[i][0], t1, x_[i], v_[i], f_[k * K]);
+  }
+
+  // Whether the backend keeps the particles' states (and predicts them).
+  // Not with regularised subsystems, whose formation and end change states
+  // and masses of particles outside the block (the program runs them on
+  // the plain path).
+  bool keeps_states() const {
+    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident() && !enc_.on;
+    return false;
+  }
+
+  // The current states of the particles of list, to a backend that keeps them.
+  void send_states(const std::vector<int>& list) {
+    if constexpr (detail::KeepsStates<Backend>::value) {
+      if (keeps_states()) backend_.load(list, m_, x_, v_, d_, t_, dt_);
+    }
+    (void)list;
   }
 
   // The largest block step not above the time scale T (dt_max for a lone

@@ -15,6 +15,16 @@ struct LibraryCalls {
     ::calc_force(NBFORCE_CALC_FORCE_ARGS);
   }
   static void calc_pot(NBFORCE_CALC_POT_PARAMS) { ::calc_pot(NBFORCE_CALC_POT_ARGS); }
+  static void resident_resize(NBFORCE_RESIDENT_RESIZE_PARAMS) {
+    ::nbf_resident_resize(NBFORCE_RESIDENT_RESIZE_ARGS);
+  }
+  static void resident_set(NBFORCE_RESIDENT_SET_PARAMS) {
+    ::nbf_resident_set(NBFORCE_RESIDENT_SET_ARGS);
+  }
+  template <class Force>
+  static void resident_force(NBFORCE_RESIDENT_FORCE_PARAMS(Force)) {
+    ::nbf_resident_force(NBFORCE_RESIDENT_FORCE_ARGS);
+  }
 };
 
 }  // namespace hermite

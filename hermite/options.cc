@@ -127,6 +127,11 @@ Options parse_options(int argc, const char* const* argv) {
       o.restart = value;
     } else if (arg == "--core") {
       o.core_csv = value;
+    } else if (arg == "--resident") {
+      if (value != "on" && value != "off") {
+        throw UsageError("--resident must be 'on' or 'off', found '" + value + "'");
+      }
+      o.resident = value == "on";
     } else if (arg == "--regularise") {
       if (value != "on" && value != "off") {
         throw UsageError("--regularise must be 'on' or 'off', found '" + value + "'");
@@ -196,6 +201,11 @@ std::string usage(const std::string& program, int order) {
          "                   --progress may differ from the checkpointed run\n"
          "  --core FILE      density centre, core radius and density, radii about the density\n"
          "                   centre, hard binaries and escapers, as CSV at every output\n"
+         "  --resident on|off  on (default): the force library keeps the particles and\n"
+         "                   predicts them itself, and each block step sends it the states\n"
+         "                   of its active particles; off: every block step predicts all\n"
+         "                   particles here and sends them (the same bits either way;\n"
+         "                   off where eps is 0 or subsystems are regularised)\n"
          "  --regularise on|off  regularised subsystems for close encounters and binaries\n"
          "                   (default: on with --eps 0, off otherwise)\n"
          "  --rcl R          close-encounter distance of a mean-mass pair (default 4 r_h / N,\n"

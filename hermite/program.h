@@ -21,13 +21,13 @@
 #include "field_options.h"
 #include "field_section.h"
 #include "integrator.h"
-#include "library_backend.h"
 #include "model.h"
 #include "options.h"
 #include "output_checks.h"
 #include "output_file.h"
 #include "radii.h"
 #include "report.h"
+#include "resident_backend.h"
 #include "restart.h"
 #include "softening.h"
 #include "stop_signal.h"
@@ -202,7 +202,10 @@ int program_main(int argc, char** argv) {
     Lib::bind(comm.local_rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
-    LibraryBackend<Lib> backend(model.mass, js, je, opt.eps);
+    // Resident particles where they give the plain path's bits: softened,
+    // without regularised subsystems.
+    ResidentBackend<Lib> backend(model.mass, js, je, opt.eps,
+                                 opt.resident && opt.eps > 0.0 && !enc.on);
     Settings settings;
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;
@@ -210,7 +213,7 @@ int program_main(int argc, char** argv) {
     settings.eps = opt.eps;
     settings.encounters = enc;
     settings.field = field.field.get();
-    Integrator<K, LibraryBackend<Lib>> integ(model, settings, backend, comm, js, je);
+    Integrator<K, ResidentBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
     RunInfo info;
     info.program = name;

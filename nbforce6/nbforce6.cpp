@@ -20,6 +20,7 @@ struct Library {
   static constexpr int kLineGravityWait = 345;
   static constexpr int kLineReduceWait = 351;
   static constexpr auto gravity = &h6_gravity;
+  static constexpr auto gravity_excluded = &gravity_excluded_kernel;
   static constexpr auto reduce = &reduce_kernel;
   static constexpr auto pot = &pot_kernel;
 };

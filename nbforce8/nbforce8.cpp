@@ -18,6 +18,7 @@ struct Library {
   static constexpr int kLineGravityWait = 0;
   static constexpr int kLineReduceWait = 0;
   static constexpr auto gravity = &h8_gravity;
+  static constexpr auto gravity_excluded = &gravity_excluded_kernel;
   static constexpr auto reduce = &reduce_kernel;
   static constexpr auto pot = &pot_kernel;
 };

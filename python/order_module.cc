@@ -33,6 +33,7 @@ using Lib = hermite::Library8;
 
 #include "integrator.h"
 #include "library_backend.h"
+#include "resident_backend.h"
 #include "softening.h"
 
 namespace nbforce_py {
@@ -184,19 +185,46 @@ hermite::Settings make_settings(double eps, double eta, double dt_max, const her
   return s;
 }
 
+// The integrator whose states the library's resident slots hold (one set
+// of slots per library); null for none.
+const void*& resident_owner() {
+  static const void* owner = nullptr;
+  return owner;
+}
+
 // The integrator of this order over the library, on one process. The
 // constructor computes the start-up forces and steps; advance() runs block
 // steps up to a multiple of dt_max, where all particles are synchronised.
+// With resident particles the library keeps the states; an integrator
+// whose slots another one has taken over since loads all of its own again
+// before its next step (the same bits: forces depend on the states alone).
 class Hermite {
  public:
   Hermite(const Array& m, const Array& x, const Array& v, double eps, double eta, double dt_max,
-          double t0, int regularise, double r_cl)
+          double t0, int regularise, double r_cl, bool resident)
       : model_(make_model(m, x, v, t0)),
         settings_(make_settings(eps, eta, dt_max, model_, regularise, r_cl)),
         backend_(model_.mass, 0, model_.size(), eps),
-        integ_(model_, settings_, backend_, comm_, 0, model_.size()) {
-    run([&] { integ_.start(); });
+        resident_backend_(model_.mass, 0, model_.size(), eps, resident),
+        resident_(resident) {
+    // The backend has just sized the slots for this model: whoever held them
+    // loads its states again.
+    if (resident_) resident_owner() = nullptr;
+    if (resident_) {
+      resident_integ_.emplace(model_, settings_, resident_backend_, comm_, 0, model_.size());
+    } else {
+      plain_integ_.emplace(model_, settings_, backend_, comm_, 0, model_.size());
+    }
+    run([&] {
+      claim_slots();
+      each([](auto& integ) { integ.start(); });
+    });
   }
+  ~Hermite() {
+    if (resident_owner() == this) resident_owner() = nullptr;
+  }
+  Hermite(const Hermite&) = delete;
+  Hermite& operator=(const Hermite&) = delete;
 
   void advance(double t) {
     if (!std::isfinite(t)) throw py::value_error("t must be finite");
@@ -208,33 +236,68 @@ class Hermite {
                             "dt_max = " + std::to_string(h));
     }
     const double target = k * h;
-    if (target < integ_.time()) {
+    if (target < integ_time()) {
       throw py::value_error("advance(" + std::to_string(t) +
                             "): the integrator is already at t = " + std::to_string(time()));
     }
     // One block step at a time, so that Ctrl-C is answered after the step
     // under way: the particles are then left at that step, consistent, and
     // a later advance() goes on from there.
-    while (integ_.time() < target) {
-      run([&] { integ_.step(); });
+    while (integ_time() < target) {
+      run([&] {
+        if (resident_ && resident_owner() != this) {
+          claim_slots();
+          resident_integ_->import_state(resident_integ_->export_state());
+        }
+        each([](auto& integ) { integ.step(); });
+      });
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
   }
 
   py::tuple energy() {
     hermite::Energy e;
-    run([&] { e = integ_.energy(); });
+    run([&] { each([&](auto& integ) { e = integ.energy(); }); });
     return py::make_tuple(e.kinetic, e.potential);
   }
 
-  double time() const { return model_.time + integ_.time(); }
-  Array positions() const { return from_rows(integ_.positions()); }
-  Array velocities() const { return from_rows(integ_.velocities()); }
-  Array time_steps() const { return from_vector(integ_.steps()); }
-  long long particle_steps() const { return integ_.counters().particle_steps; }
-  long long block_steps() const { return integ_.counters().block_steps; }
+  double time() const { return model_.time + integ_time(); }
+  Array positions() const {
+    return from_rows(resident_ ? resident_integ_->positions() : plain_integ_->positions());
+  }
+  Array velocities() const {
+    return from_rows(resident_ ? resident_integ_->velocities() : plain_integ_->velocities());
+  }
+  Array time_steps() const {
+    return from_vector(resident_ ? resident_integ_->steps() : plain_integ_->steps());
+  }
+  long long particle_steps() const { return counters().particle_steps; }
+  long long block_steps() const { return counters().block_steps; }
 
  private:
+  using Plain = hermite::LibraryBackend<Lib>;
+  using Resident = hermite::ResidentBackend<Lib>;
+
+  template <class F>
+  void each(F&& fn) {
+    if (resident_) {
+      fn(*resident_integ_);
+    } else {
+      fn(*plain_integ_);
+    }
+  }
+  double integ_time() const { return resident_ ? resident_integ_->time() : plain_integ_->time(); }
+  const hermite::Counters& counters() const {
+    return resident_ ? resident_integ_->counters() : plain_integ_->counters();
+  }
+  // The library's slots sized for this model (another integrator may have
+  // resized them); the caller loads the states.
+  void claim_slots() {
+    if (!resident_ || resident_owner() == this) return;
+    Lib::resident_resize(model_.size());
+    resident_owner() = this;
+  }
+
   // Runs fn without the interpreter lock. A failure leaves the particles
   // part-way through a step, so every later call refuses.
   template <class F>
@@ -255,8 +318,11 @@ class Hermite {
   hermite::Comm comm_;
   hermite::Model model_;
   hermite::Settings settings_;
-  Backend backend_;
-  hermite::Integrator<K, Backend> integ_;
+  Plain backend_;
+  Resident resident_backend_;
+  bool resident_;
+  std::optional<hermite::Integrator<K, Plain>> plain_integ_;
+  std::optional<hermite::Integrator<K, Resident>> resident_integ_;
   std::string failure_;
 };
 
@@ -276,9 +342,10 @@ PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
   // loaded side by side, and a global registration would clash.
   py::class_<Hermite>(mod, "Hermite", py::module_local())
       .def(py::init<const Array&, const Array&, const Array&, double, double, double, double, int,
-                    double>(),
+                    double, bool>(),
            py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("eta"),
-           py::arg("dt_max"), py::arg("t"), py::arg("regularise") = -1, py::arg("rcl") = 0.0)
+           py::arg("dt_max"), py::arg("t"), py::arg("regularise") = -1, py::arg("rcl") = 0.0,
+           py::arg("resident") = false)
       .def("advance", &Hermite::advance, py::arg("t"))
       .def("energy", &Hermite::energy)
       .def_property_readonly("t", &Hermite::time)

@@ -39,6 +39,23 @@ Status admit(K, Dim3, Dim3) {
 template <class O, class Pred, class Rec>
 void sweep_pass(int, int, const Pred*, const Pred*, Rec*, float) {}
 
+template <class Fn>
+__global__ void __launch_bounds__(NTHREAD) for_each_kernel(int n, Fn fn) {
+  const int i = static_cast<int>(blockIdx.x * blockDim.x + threadIdx.x);
+  if (i < n) fn(i);
+}
+
+// fn(i) for i = 0 .. n - 1, one device thread each (the per-particle work
+// of the resident particles; fn is a record with a __host__ __device__
+// call operator).
+template <class Fn>
+Status for_each(int n, Fn fn) {
+  if (n <= 0) return kSuccess;
+  (void)cudaGetLastError();
+  for_each_kernel<<<static_cast<unsigned>((n - 1) / NTHREAD + 1), NTHREAD>>>(n, fn);
+  return static_cast<Status>(cudaGetLastError());
+}
+
 }  // namespace nbf::rt
 
 #else
@@ -87,6 +104,21 @@ Status admit(void (*kernel)(HostBlock&, P...), Dim3 grid, Dim3 block) {
 template <class O, class Pred, class Rec>
 void sweep_pass(int n, int nj, const Pred* ip, const Pred* jp, Rec* out, float eps2) {
   host::run_small_pass<O>(n, nj, ip, jp, out, eps2);
+}
+
+// fn(i) for i = 0 .. n - 1 over the OpenMP threads where n is large. Each
+// i is independent work, so the results do not depend on the threads.
+// Short ranges stay on the calling thread without entering the OpenMP
+// runtime, which costs about a microsecond even for a team of one.
+template <class Fn>
+Status for_each(int n, Fn fn) {
+  if (n < 4096) {
+    for (int i = 0; i < n; ++i) fn(i);
+    return kSuccess;
+  }
+#pragma omp parallel for schedule(static)
+  for (int i = 0; i < n; ++i) fn(i);
+  return kSuccess;
 }
 
 }  // namespace nbf::rt

@@ -1,7 +1,7 @@
 // What a force library adds to its order's records and pair step: its three
 // kernels and its exported entry points. A library source defines
 //   struct Library: Order (records and pair step), kName, the check numbers,
-//   and the kernel pointers gravity, reduce, pot;
+//   and the kernel pointers gravity, gravity_excluded, reduce, pot;
 // and expands NBF_DEFINE_KERNELS before Library and NBF_DEFINE_ENTRY_POINTS
 // after it.
 #pragma once
@@ -16,6 +16,8 @@
 #include "forcecore/library/binding.h"
 #include "forcecore/library/force_driver.h"
 #include "forcecore/library/potential.h"
+#include "forcecore/library/resident.h"
+#include "forcecore/self_excluded.h"
 
 #if defined(__CUDACC__)
 #define NBF_REGISTER_KERNELS(gravity_name)  // nvcc registers the device code itself
@@ -32,18 +34,19 @@
 // in a sanitiser build, the poisoning of their stack) would be the
 // variant's vector instructions, an illegal instruction on a CPU without
 // them.
-#define NBF_REGISTER_KERNELS(gravity_name)                                              \
-  NBF_START_UP_CODE static int nbf_register_kernels_() {                                \
-    static const nbf::host::KernelRegistration registration{                            \
-        NBF_VARIANT_ACTIVE,                                                             \
-        {{"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},                    \
-         {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},              \
-         {#gravity_name, reinterpret_cast<const void*>(&gravity_name)}}};               \
-    (void)registration;                                                                 \
-    return 0;                                                                           \
-  }                                                                                     \
-  [[maybe_unused]] static const int nbf_kernel_registration_ = nbf_register_kernels_(); \
-  __attribute__((used)) static const char* const nbf_isa_check_reference_ =             \
+#define NBF_REGISTER_KERNELS(gravity_name)                                                       \
+  NBF_START_UP_CODE static int nbf_register_kernels_() {                                         \
+    static const nbf::host::KernelRegistration registration{                                     \
+        NBF_VARIANT_ACTIVE,                                                                      \
+        {{"pot_kernel", reinterpret_cast<const void*>(&pot_kernel)},                             \
+         {"reduce_kernel", reinterpret_cast<const void*>(&reduce_kernel)},                       \
+         {#gravity_name, reinterpret_cast<const void*>(&gravity_name)},                          \
+         {"gravity_excluded_kernel", reinterpret_cast<const void*>(&gravity_excluded_kernel)}}}; \
+    (void)registration;                                                                          \
+    return 0;                                                                                    \
+  }                                                                                              \
+  [[maybe_unused]] static const int nbf_kernel_registration_ = nbf_register_kernels_();          \
+  __attribute__((used)) static const char* const nbf_isa_check_reference_ =                      \
       &nbforce_host_isa_checked;
 #endif
 
@@ -62,20 +65,26 @@
 #define NBF_START_UP_CODE
 #endif
 
-#define NBF_DEFINE_KERNELS(Order, gravity_name)                                          \
-  NBF_KERNEL(pot_kernel, int js, int je, float eps2, const Posm* posm, float2* pot) {    \
-    NBF_KERNEL_PROLOGUE                                                                  \
-    nbf::pot_block(NBF_THIS_BLOCK, js, je, eps2, posm, pot);                             \
-  }                                                                                      \
-  NBF_KERNEL(reduce_kernel, const Order::ForceDev* fo_dev, Order::ForceDev* fo_reduce) { \
-    NBF_KERNEL_PROLOGUE                                                                  \
-    nbf::reduce_block<Order>(NBF_THIS_BLOCK, fo_dev, fo_reduce);                         \
-  }                                                                                      \
-  NBF_KERNEL(gravity_name, int ni, int nj, const Order::Predictor* ipred,                \
-             const Order::Predictor* jpred, Order::ForceDev* force, float eps2) {        \
-    NBF_KERNEL_PROLOGUE                                                                  \
-    nbf::gravity_block<Order>(NBF_THIS_BLOCK, ni, nj, ipred, jpred, force, eps2);        \
-  }                                                                                      \
+#define NBF_DEFINE_KERNELS(Order, gravity_name)                                               \
+  NBF_KERNEL(pot_kernel, int js, int je, float eps2, const Posm* posm, float2* pot) {         \
+    NBF_KERNEL_PROLOGUE                                                                       \
+    nbf::pot_block(NBF_THIS_BLOCK, js, je, eps2, posm, pot);                                  \
+  }                                                                                           \
+  NBF_KERNEL(reduce_kernel, const Order::ForceDev* fo_dev, Order::ForceDev* fo_reduce) {      \
+    NBF_KERNEL_PROLOGUE                                                                       \
+    nbf::reduce_block<Order>(NBF_THIS_BLOCK, fo_dev, fo_reduce);                              \
+  }                                                                                           \
+  NBF_KERNEL(gravity_name, int ni, int nj, const Order::Predictor* ipred,                     \
+             const Order::Predictor* jpred, Order::ForceDev* force, float eps2) {             \
+    NBF_KERNEL_PROLOGUE                                                                       \
+    nbf::gravity_block<Order>(NBF_THIS_BLOCK, ni, nj, ipred, jpred, force, eps2);             \
+  }                                                                                           \
+  NBF_KERNEL(gravity_excluded_kernel, int ni, int nj, const Order::Predictor* ipred,          \
+             const Order::Predictor* jpred, Order::ForceDev* force, float eps2) {             \
+    NBF_KERNEL_PROLOGUE                                                                       \
+    nbf::gravity_block<nbf::SelfExcluded<Order>>(NBF_THIS_BLOCK, ni, nj, ipred, jpred, force, \
+                                                 eps2);                                       \
+  }                                                                                           \
   NBF_REGISTER_KERNELS(gravity_name)
 
 namespace nbf {
@@ -95,6 +104,30 @@ struct Drivers {
   template <class... A>
   static void calc_force(A... a) {
     compute_force<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_resize(A... a) {
+    resident_resize<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_set(A... a) {
+    resident_set<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_remove(A... a) {
+    resident_remove<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_force(A... a) {
+    resident_force<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_potential(A... a) {
+    resident_potential<L>(a...);
+  }
+  template <class... A>
+  static void nbf_resident_neighbours(A... a) {
+    resident_neighbours<L>(a...);
   }
 };
 

@@ -35,6 +35,10 @@ typedef struct Force {
  * i-predictors in and results out. */
 void calc_force(NBFORCE_CALC_FORCE_PARAMS(Predictor, Force));
 
+/* nbf_resident_force(double t, int js, int je, int ni, const int* index,
+ *                    float eps2, Force* force): see nbforce_common.h. */
+void nbf_resident_force(NBFORCE_RESIDENT_FORCE_PARAMS(Force));
+
 #ifdef __cplusplus
 }
 #endif

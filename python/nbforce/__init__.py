@@ -361,12 +361,18 @@ class Hermite:
     failed integration (a step below 2^-40, a force that is not finite)
     raises RuntimeError, and so does every later call.
 
+    resident=True lets the force library keep the particles and predict them
+    itself, each block step sending it only the states that changed (the
+    same bits as the default; docs/resident-particles.md). Integrators of
+    one order share the library's slots: one that finds them taken over by
+    another loads its states again before its next step.
+
     Attributes: t (current time), x, v (copies of the state), steps
     (particle steps so far), block_steps, dt (every particle's step).
     """
 
     def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
-                 regularise=None, rcl=None):
+                 regularise=None, rcl=None, resident=False):
         lib = _library(order)
         if eta is None:
             eta = lib.default_eta
@@ -385,7 +391,9 @@ class Hermite:
             raise TypeError(f"regularise must be True, False or None, found {regularise!r}")
         mode = -1 if regularise is None else int(regularise)
         rcl = 0.0 if rcl is None else _positive(rcl, "rcl")
-        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl)
+        if not isinstance(resident, bool):
+            raise TypeError(f"resident must be True or False, found {resident!r}")
+        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl, resident)
 
     def advance(self, t):
         """Integrates to time t and synchronises all particles there."""

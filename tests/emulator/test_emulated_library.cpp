@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "emulator/emulated_library.h"
+#include "forcecore/predict.h"
+#include "forcecore/self_excluded.h"
 
 #include "support/order_adapter.h"
 
@@ -118,6 +120,60 @@ TEST_F(EMULATED, PotentialEqualsHostLibraryOverFullAndPartialTiles) {
     const int i = first_difference(got, want);
     EXPECT_EQ(i, -1) << "n = " << r.n << ", sources [" << r.js << ", " << r.je << "): particle "
                      << i << " has " << got[i < 0 ? 0 : i] << " against " << want[i < 0 ? 0 : i];
+  }
+}
+
+// Resident particles without softening: the device's interaction kernel
+// over the pair step that leaves out the particle itself, on records the
+// shared predictor writes, gives the host library's resident forces bit
+// for bit, the targets being sources too.
+TEST_F(EMULATED, UnsoftenedResidentForcesEqualHostLibrary) {
+  constexpr int K = Adapter::kDerivs;
+  using Fld = nbf::ResidentFields<K>;
+  const int n = NJBLOCK * 7 + 3;
+  const auto cloud = nbtest::plummer_cloud(n, 43);
+  std::vector<double> m, x, v, d, t, dt;
+  for (const auto& p : cloud) {
+    m.push_back(p.m);
+    for (int c = 0; c < 3; ++c) {
+      x.push_back(p.x[c]);
+      v.push_back(p.v[c]);
+    }
+    for (int q = 0; q < 2 * K; ++q)
+      for (int c = 0; c < 3; ++c) d.push_back(q == 0 ? p.a[c] : q == 1 ? p.j[c] : 0.1 * q);
+    t.push_back(0.0);
+    dt.push_back(0.015625);
+  }
+  std::vector<int> all(n);
+  for (int i = 0; i < n; ++i) all[i] = i;
+  nbf_resident_resize(n);
+  nbf_resident_set(n, all.data(), m.data(), x.data(), v.data(), d.data(), t.data(), dt.data());
+  const double at = 0.01;
+  for (int ni : {5, NTHREAD + 9}) {
+    std::vector<Adapter::Force> want(static_cast<std::size_t>(ni));
+    nbf_resident_force(at, 0, n, ni, all.data(), 0.0f, want.data());
+    // The same states, one record per slot, predicted by the shared source.
+    std::vector<double> block(static_cast<std::size_t>(n) * Fld::kCount);
+    const nbf::ResidentView view{block.data(), 1, Fld::kCount};
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) {
+        view.ref(Fld::kPos + c, i) = x[3 * i + c];
+        view.ref(Fld::kVel + c, i) = v[3 * i + c];
+      }
+      for (int w = 0; w < 6 * K; ++w) view.ref(Fld::kDer + w, i) = d[6 * K * i + w];
+      view.ref(Fld::kMass, i) = m[i];
+      view.ref(Fld::kTime, i) = t[i];
+      view.ref(Fld::kStep, i) = dt[i];
+      view.ref(Fld::kLive, i) = 1.0;
+    }
+    std::vector<Pred> ip(static_cast<std::size_t>(ni)), jp(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) nbf::predict_record<K>(view, i, at, true, jp[i]);
+    for (int i = 0; i < ni; ++i) nbf::predict_record<K>(view, i, at, false, ip[i]);
+    const auto got =
+        nbf::emu::emulated_forces<nbf::SelfExcluded<Adapter::Order>>(ip, jp, 0.0f, 7u + ni);
+    ASSERT_TRUE(std::isfinite(Adapter::deriv(want.back(), 0)[0]));
+    ASSERT_NE(Adapter::deriv(want.back(), 0)[0], 0.0);
+    EXPECT_EQ(first_difference(got, want), -1) << "ni = " << ni;
   }
 }
 

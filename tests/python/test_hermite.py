@@ -77,3 +77,24 @@ def test_plummer_run_is_the_programs_run(tmp_path, order):
     np.testing.assert_array_equal(h.v, v_prog)
     assert abs(sum(h.energy()) / e0 - 1) < 1e-7
     assert h.steps == int(np.loadtxt(tmp_path / "e.csv", delimiter=",", skiprows=1)[-1, 5])
+
+
+@pytest.mark.parametrize("order", [4, 6, 8])
+def test_resident_particles_give_the_same_bits(order):
+    """Two resident integrators of one order interleaved, which take the
+    library's slots from each other at every call, against the plain path:
+    the same states, bit for bit."""
+    m, x, v = nbforce.plummer(count=100, seed=5)
+    m2, x2, v2 = nbforce.plummer(count=60, seed=6)
+    plain = nbforce.Hermite(m, x, v, order=order)
+    plain2 = nbforce.Hermite(m2, x2, v2, order=order)
+    one = nbforce.Hermite(m, x, v, order=order, resident=True)
+    two = nbforce.Hermite(m2, x2, v2, order=order, resident=True)
+    for t in (0.125, 0.25):
+        for h in (plain, one, two, plain2):
+            h.advance(t)
+    assert np.array_equal(one.x, plain.x) and np.array_equal(one.v, plain.v)
+    assert np.array_equal(two.x, plain2.x) and np.array_equal(two.v, plain2.v)
+    assert one.steps == plain.steps and two.block_steps == plain2.block_steps
+    with pytest.raises(TypeError):
+        nbforce.Hermite(m, x, v, order=order, resident="yes")

@@ -451,7 +451,8 @@ TYPED_TEST_P(ForceSuite, BadArgumentsAreReportedAndLeaveOutputsAlone) {
 // registered at start in their order.
 TYPED_TEST_P(ForceSuite, BindingDealsRanksOverDevices) {
   using A = TypeParam;
-  const std::vector<std::string> kernels{"pot_kernel", "reduce_kernel", A::kGravity};
+  const std::vector<std::string> kernels{"pot_kernel", "reduce_kernel", A::kGravity,
+                                         "gravity_excluded_kernel"};
   EXPECT_EQ(nbf::host::registered_kernels(), kernels);
   nbf::host::set_device_count(2);
   struct Case {

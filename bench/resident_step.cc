@@ -1,0 +1,167 @@
+// The resident particles of nbforce4 against the integrator's own
+// prediction, on the calling thread (run it with OMP_NUM_THREADS=1):
+//   1. one block step of one particle against 1,024 j-particles: its state
+//      sent and its force computed (nbf_resident_set + nbf_resident_force),
+//      beside the host path (1,024 predictions and records, calc_force), and
+//      beside its 1,024 pair terms at the rate of a full pass
+//      (calc_force, ni = nj = 1,024); medians of 10,000 calls;
+//   2. hermite4 on Plummer models of 1,024 and 4,096 particles to t = 0.25,
+//      resident on and off in the same run, as interactions per second
+//      beside the full-pass rate;
+//   3. calc_force with ni = 1 and nj = 65,536 beside a memcpy of its j-bytes.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "integrator.h"
+#include "library4.h"
+#include "plummer.h"
+#include "resident_backend.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using hermite::Vec3;
+constexpr int K = 2;
+const float kEps2 = static_cast<float>(1.0 / 64 / 64);
+
+double seconds(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double>(b - a).count();
+}
+
+template <class F>
+double median_of(int calls, F&& f) {
+  std::vector<double> t(static_cast<std::size_t>(calls));
+  for (double& s : t) {
+    const auto a = Clock::now();
+    f();
+    s = seconds(a, Clock::now());
+  }
+  std::nth_element(t.begin(), t.begin() + calls / 2, t.end());
+  return t[static_cast<std::size_t>(calls / 2)];
+}
+
+hermite::Model plummer_model(int n) {
+  const plummer::Particles p(n);
+  plummer::build_model(n, p, nullptr);
+  hermite::Model m;
+  m.mass.assign(p.m(), p.m() + n);
+  for (int i = 0; i < n; ++i) {
+    m.pos.push_back({p.x()[i][0], p.x()[i][1], p.x()[i][2]});
+    m.vel.push_back({p.v()[i][0], p.v()[i][1], p.v()[i][2]});
+  }
+  return m;
+}
+
+std::vector<Predictor> records(const hermite::Model& m) {
+  std::vector<Predictor> r(m.mass.size());
+  for (std::size_t i = 0; i < r.size(); ++i) {
+    for (int c = 0; c < 3; ++c) {
+      nbforce_split(m.pos[i][c], &r[i].posH[c], &r[i].posL[c]);
+      r[i].vel[c] = static_cast<float>(m.vel[i][c]);
+    }
+    r[i].mass = static_cast<float>(m.mass[i]);
+  }
+  return r;
+}
+
+// Seconds per pair term of a full pass over n particles.
+double full_pass_pair_seconds(const hermite::Model& m) {
+  const std::vector<Predictor> p = records(m);
+  const int n = static_cast<int>(p.size());
+  std::vector<Force> f(p.size());
+  double stamp = 0, ti = 0, to = 0;
+  const double s = median_of(
+      9, [&] { calc_force(n, n, p.data(), p.data(), f.data(), kEps2, &stamp, &ti, &to); });
+  return s / (static_cast<double>(n) * n);
+}
+
+}  // namespace
+
+int main() {
+  hermite::Library4::bind(0);
+  const hermite::Model m1 = plummer_model(1024);
+  const double pair_s = full_pass_pair_seconds(m1);
+  std::printf("full pass, ni = nj = 1,024: %.1f M interactions/s (%.2f ns a pair)\n", 1e-6 / pair_s,
+              1e9 * pair_s);
+
+  // 1. One particle's block step against 1,024 j-particles.
+  {
+    const int n = 1024;
+    std::vector<hermite::Derivs<K>> d(n);
+    for (int i = 0; i < n; ++i)
+      for (int q = 0; q < 2 * K; ++q) d[i][q] = Vec3{1e-3 * q, -2e-3 * q, 0.5e-3 * q};
+    std::vector<double> t(n, 0.0), dt(n, 0.125);
+    hermite::ResidentBackend<hermite::Library4> on(m1.mass, 0, n, 1.0 / 64, true);
+    hermite::ResidentBackend<hermite::Library4> off(m1.mass, 0, n, 1.0 / 64, false);
+    std::vector<int> all(n);
+    for (int i = 0; i < n; ++i) all[i] = i;
+    on.load(all, m1.mass, m1.pos, m1.vel, d, t, dt);
+    const std::vector<int> one = {517};
+    Vec3 out[K];
+    const double resident = median_of(10000, [&] {
+      on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
+      on.forces_at(0.0625, one, out);
+    });
+    hermite::Predicted p;
+    p.x.resize(n);
+    p.v.resize(n);
+    p.a.resize(n);
+    p.j.resize(n);
+    const double host = median_of(10000, [&] {
+      hermite::predict_range<K>(0.0625, 0, n, m1.pos, m1.vel, d, t, dt, p);
+      off.forces(one, p, out);
+    });
+    std::printf(
+        "one particle against 1,024 (median of 10,000): resident %.2f us, host prediction + "
+        "calc_force %.2f us, its 1,024 pairs at the full-pass rate %.2f us\n",
+        1e6 * resident, 1e6 * host, 1e6 * pair_s * n);
+  }
+
+  // 2. hermite4 to t = 0.25 on Plummer models, resident on and off.
+  for (int n : {1024, 4096}) {
+    const hermite::Model m = plummer_model(n);
+    const double full = full_pass_pair_seconds(m);
+    for (bool resident : {false, true}) {
+      hermite::Comm comm;
+      hermite::Settings s;
+      hermite::ResidentBackend<hermite::Library4> b(m.mass, 0, n, 1.0 / 64, resident);
+      hermite::Integrator<K, hermite::ResidentBackend<hermite::Library4>> integ(m, s, b, comm, 0,
+                                                                                n);
+      const auto a = Clock::now();
+      integ.start();
+      integ.advance_to(0.25);
+      const double wall = seconds(a, Clock::now());
+      const double rate = integ.counters().interactions / wall;
+      std::printf(
+          "hermite4, %d Plummer, t = 0.25, resident %-3s: %.3f s, %.1f M interactions/s, %.0f%% "
+          "of the full-pass rate (%.1f M/s), %lld block steps\n",
+          n, resident ? "on" : "off", wall, 1e-6 * rate, 100.0 * rate * full, 1e-6 / full,
+          integ.counters().block_steps);
+    }
+  }
+
+  // 3. calc_force, ni = 1 against 65,536, beside a copy of its j-bytes.
+  {
+    const int nj = 65536;
+    const hermite::Model m = plummer_model(nj);
+    const std::vector<Predictor> p = records(m);
+    std::vector<Predictor> copy(p.size());
+    Force f{};
+    double stamp = 0, ti = 0, to = 0;
+    const double force =
+        median_of(200, [&] { calc_force(1, nj, p.data(), p.data(), &f, kEps2, &stamp, &ti, &to); });
+    const double bytes = static_cast<double>(p.size() * sizeof(Predictor));
+    const double mem = median_of(200, [&] {
+      std::memcpy(copy.data(), p.data(), p.size() * sizeof(Predictor));
+      asm volatile("" : : "r"(copy.data()) : "memory");
+    });
+    std::printf(
+        "calc_force ni = 1, nj = 65,536: %.1f us; memcpy of its %.1f MB of j-records: "
+        "%.1f us\n",
+        1e6 * force, bytes / 1e6, 1e6 * mem);
+  }
+  return 0;
+}
