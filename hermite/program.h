@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "checkpoint.h"
 #include "comm.h"
@@ -115,8 +116,9 @@ int program_main(int argc, char** argv) {
     const long long outputs =
         static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
     on_root(comm, [&] {
-      check_outputs(opt, ck ? opt.restart : opt.input, model.number + first_output,
-                    model.number + outputs);
+      const std::vector<std::string> reads = ck ? std::vector<std::string>{opt.restart, ck->input}
+                                                : std::vector<std::string>{opt.input};
+      check_outputs(opt, reads, model.number + first_output, model.number + outputs);
     });
 
     Lib::bind(comm.local_rank());

@@ -36,6 +36,27 @@ TEST_F(Outputs, RefusesOutputsThatAreTheInput) {
   EXPECT_EQ(later.status, 0) << later.err;
 }
 
+// A continued run reads its checkpoint and, by name, the model its first
+// part started from: no output of the continued run may take that model's
+// place either.
+TEST_F(Outputs, RestartRefusesOutputsThatAreTheOriginalModel) {
+  if (program(4).empty()) GTEST_SKIP();
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 32 -o m.inp").status, 0);
+  const std::string model = slurp(dir_ / "m.inp");
+  ASSERT_EQ(run(h4() + " m.inp --t-end 0.25 --energy e.csv --checkpoint c.ck").status, 0);
+  const std::string checkpoint = slurp(dir_ / "c.ck");
+  for (const std::string args :
+       {"--checkpoint m.inp", "--energy m.inp", "--radii m.inp", "--core m.inp"}) {
+    const Outcome o = run(h4() + " --restart c.ck --t-end 0.5 " + args);
+    EXPECT_EQ(o.status, 1) << args;
+    EXPECT_TRUE(o.err.find("is the file the run reads ('m.inp')") != std::string::npos ||
+                o.err.find("over 'm.inp', which the run reads") != std::string::npos)
+        << args << ": " << o.err;
+    EXPECT_EQ(slurp(dir_ / "m.inp"), model) << args;
+    EXPECT_EQ(slurp(dir_ / "c.ck"), checkpoint) << args;
+  }
+}
+
 TEST_F(Outputs, ChecksEveryFolderBeforeTheStart) {
   if (program(4).empty()) GTEST_SKIP();
   ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 32").status, 0);
