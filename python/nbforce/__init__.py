@@ -11,6 +11,7 @@ C program; no other failure does.
 
 import numbers
 import os
+import stat
 
 import numpy as np
 
@@ -217,8 +218,11 @@ def read_model(path):
     for one that is malformed.
     """
     path = os.fspath(path)
-    with open(path, "rb"):
-        pass  # the usual OSError for a missing or unreadable file
+    # A FIFO, a socket or a device is refused (ValueError) by the reader
+    # before it opens: opening a FIFO would wait for a writer.
+    if not os.path.exists(path) or stat.S_ISREG(os.stat(path).st_mode) or os.path.isdir(path):
+        with open(path, "rb"):
+            pass  # the usual OSError for a missing or unreadable file
     return _model.read_model(path)
 
 
