@@ -84,6 +84,14 @@ void check_outputs(const Options& o, const std::vector<std::string>& reads, long
   for (const Named& out : outputs) {
     if (out.path.empty()) continue;
     check_folder(out.option, out.path);
+    struct stat st;
+    if (::stat(out.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) &&
+        !S_ISCHR(st.st_mode)) {
+      throw UsageError(
+          std::string(out.option) + " '" + out.path + "' is " +
+          (S_ISDIR(st.st_mode) ? "a directory" : "neither a file, a FIFO nor a device") +
+          ", not a file to write");
+    }
     for (const std::string& read : reads) {
       if (read.empty()) continue;
       // The checkpoint a run continues from is replaced by its successor: the

@@ -20,7 +20,8 @@ std::string snapshot_name(const Options& o, long long number);
 
 // Throws UsageError where
 // - the folder of an output (energy, radii, checkpoint, snapshots) is
-//   missing or not writable;
+//   missing or not writable, or an output names a directory, a block
+//   device or a socket;
 // - an output is the model file or checkpoint being read (same device and
 //   inode), or a snapshot of numbers first .. last would take its name;
 // - two outputs name the same file;
