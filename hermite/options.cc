@@ -82,7 +82,17 @@ Options parse_options(int argc, const char* const* argv) {
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
       arg.resize(eq);
-    } else {
+    }
+    // An option this program does not know is named as such, whether or
+    // not something follows it.
+    static const char* const kValued[] = {
+        "--t-end",     "--dt-out",          "--eps",        "--eta",     "--dt-max",
+        "--shared-dt", "--energy-limit",    "--progress",   "--energy",  "--snapshots",
+        "--radii",     "--snapshot-format", "--checkpoint", "--restart", "--core"};
+    bool known = false;
+    for (const char* k : kValued) known = known || arg == k;
+    if (!known) throw UsageError("unknown option '" + arg + "'");
+    if (eq == std::string::npos) {
       if (i + 1 >= argc) throw UsageError(arg + " needs a value");
       value = argv[++i];
     }
@@ -95,6 +105,10 @@ Options parse_options(int argc, const char* const* argv) {
       o.eps = positive(arg, value);
     } else if (arg == "--eta") {
       o.eta = positive(arg, value);
+      if (o.eta > kMaxEta) {
+        throw UsageError("--eta must not exceed " + shortest(kMaxEta) + ", found '" + value +
+                         "': a step would outlast the time scale it is taken from");
+      }
     } else if (arg == "--dt-max") {
       o.dt_max = step(arg, value);
       have_dt_max = true;
@@ -182,6 +196,24 @@ void check_end_time(const Options& o, double t0) {
                      shortest(steps) + " block steps); at most " + shortest(kMaxOutputs) +
                      " are allowed: raise --dt-out or lower --t-end");
   }
+  if (o.shared_dt > 0.0) {
+    const double steps = std::ceil((o.t_end - t0) / o.shared_dt);
+    if (steps > kMaxSharedSteps) {
+      throw UsageError("--shared-dt " + shortest(o.shared_dt) + " would take " + shortest(steps) +
+                       " steps to reach the end time " + shortest(o.t_end) + "; at most " +
+                       shortest(kMaxSharedSteps) + " are allowed: raise --shared-dt or lower " +
+                       "--t-end");
+    }
+  }
+}
+
+std::string eta_warning(double eta, int order) {
+  const double limit = kEtaWarnFactor * default_eta(order);
+  if (!(eta > limit)) return "";
+  return "--eta " + shortest(eta) + " is more than " + shortest(kEtaWarnFactor) +
+         " times this order's default " + shortest(default_eta(order)) + " (above " +
+         shortest(limit) +
+         "): the steps may be too long for the result to be trusted; watch |dE/E|";
 }
 
 }  // namespace hermite

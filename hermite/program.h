@@ -77,6 +77,10 @@ int program_main(int argc, char** argv) {
     return 2;
   }
   if (opt.eta == 0.0) opt.eta = default_eta(Lib::kOrder);
+  const std::string eta_note = eta_warning(opt.eta, Lib::kOrder);
+  if (!eta_note.empty() && comm.root() && !opt.help) {
+    std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), eta_note.c_str());
+  }
   if (opt.help) {
     if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
     return 0;

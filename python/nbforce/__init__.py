@@ -12,6 +12,7 @@ C program; no other failure does.
 import numbers
 import os
 import stat
+import warnings
 
 import numpy as np
 
@@ -289,12 +290,29 @@ class Hermite:
     failed integration (a step below 2^-40, a force that is not finite)
     raises RuntimeError, and so does every later call.
 
+    eta above 1 is refused (ValueError); above 4 times the order's default
+    it draws a UserWarning, since the steps may be too long to trust.
+
+    energy_limit (default 0.01, as in the programs; 0 for none): after each
+    advance() the relative energy error |E - E0| / |E0| against the start
+    is compared with it; on_energy_limit says what a larger error does:
+    "warn" (default: a RuntimeWarning naming the error and the limit) or
+    "raise" (RuntimeError; the integrator stands at t and may go on).
+
     Attributes: t (current time), x, v (copies of the state), steps
-    (particle steps so far), block_steps, dt (every particle's step).
+    (particle steps so far), block_steps, dt (every particle's step),
+    energy_error (the relative energy error after the last advance()).
     """
 
-    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0):
+    def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
+                 energy_limit=0.01, on_energy_limit="warn"):
         lib = _library(order)
+        if on_energy_limit not in ("warn", "raise"):
+            raise ValueError(f"on_energy_limit must be 'warn' or 'raise', found {on_energy_limit!r}")
+        self._energy_limit = float(_real_array(energy_limit, "energy_limit"))
+        if not self._energy_limit >= 0 or not np.isfinite(self._energy_limit):
+            raise ValueError(f"energy_limit must be a finite number >= 0, found {energy_limit!r}")
+        self._on_energy_limit = on_energy_limit
         if eta is None:
             eta = lib.default_eta
         m = _in_float_range(_masses(m), "m")
@@ -305,16 +323,35 @@ class Hermite:
         v = _in_float_range(_vectors(v, n, "v"), "v")
         eps = _positive(eps, "eps")
         eta = _positive(eta, "eta")
+        if eta > 1:
+            raise ValueError(f"eta must not exceed 1, found {eta:g}: a step would outlast the "
+                             "time scale it is taken from")
+        if eta > 4 * lib.default_eta:
+            warnings.warn(f"eta {eta:g} is more than 4 times the order-{order} default "
+                          f"{lib.default_eta:g} (above {4 * lib.default_eta:g}): the steps may be "
+                          "too long for the result to be trusted; watch the energy error",
+                          UserWarning, stacklevel=2)
         dt_max = _positive(dt_max, "dt_max")
         t = float(_real_array(t, "t"))
         self.order = order
         self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t)
+        self.energy_error = 0.0
+        self._e0 = sum(self.energy()) if self._energy_limit > 0 else 0.0
 
     def advance(self, t):
-        """Integrates to time t and synchronises all particles there."""
+        """Integrates to time t and synchronises all particles there; then
+        checks the energy error against energy_limit (see the class)."""
         if isinstance(t, bool) or not isinstance(t, numbers.Real):
             raise TypeError(f"t must be a real number, found {t!r}")
         self._impl.advance(float(t))
+        if self._energy_limit > 0 and self._e0 != 0:
+            self.energy_error = abs(sum(self.energy()) - self._e0) / abs(self._e0)
+            if self.energy_error > self._energy_limit:
+                text = (f"relative energy error {self.energy_error:.3g} at t = {self.t:g} exceeds "
+                        f"energy_limit {self._energy_limit:g}")
+                if self._on_energy_limit == "raise":
+                    raise RuntimeError(text)
+                warnings.warn(text, RuntimeWarning, stacklevel=2)
 
     def energy(self):
         """(kinetic, potential) of the synchronised system; RuntimeError where

@@ -472,6 +472,21 @@ TEST(Options, DefaultsValuesAndRefusals) {
   for (const auto& args : bad) {
     EXPECT_THROW(parse(args), hermite::UsageError) << args[0];
   }
+  // An option of another program is named as unknown, with or without a
+  // value after it; an eta beyond 1 is refused.
+  for (const auto& args : std::vector<std::vector<const char*>>{
+           {"m.inp", "--bogus"}, {"--bogus", "1"}, {"--bogus=1"}}) {
+    try {
+      parse(args);
+      ADD_FAILURE() << "accepted " << args.back();
+    } catch (const hermite::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), "unknown option '--bogus'");
+    }
+  }
+  EXPECT_THROW(parse({"--eta", "1e9"}), hermite::UsageError);
+  EXPECT_EQ(parse({"--eta", "1"}).eta, 1.0);
+  EXPECT_EQ(hermite::eta_warning(0.04, 4), "");
+  EXPECT_NE(hermite::eta_warning(0.05, 4).find("(above 0.04)"), std::string::npos);
   EXPECT_TRUE(hermite::power_of_two(0x1p-30));
   EXPECT_FALSE(hermite::power_of_two(0.75));
 }
@@ -494,6 +509,12 @@ TEST(Options, EnergyLimitProgressAndEndTime) {
   EXPECT_THROW(hermite::check_end_time(t, 1.0), hermite::UsageError);
   t.t_end = 1.0;
   EXPECT_THROW(hermite::check_end_time(t, 1.0), hermite::UsageError);
+  // A shared step that would take more than 1e9 steps to the end.
+  hermite::Options s = parse({"--shared-dt", "0x1p-60"});
+  s.t_end = 0.25;
+  EXPECT_THROW(hermite::check_end_time(s, 0.0), hermite::UsageError);
+  s.shared_dt = 0x1p-30;  // 2^28 steps
+  EXPECT_NO_THROW(hermite::check_end_time(s, 0.0));
 }
 
 // Relative where the start has energy, absolute where it has none; a NaN
