@@ -69,6 +69,11 @@ int program_main(int argc, char** argv) {
   catch_stop_signals();
   Comm comm(&argc, &argv);
   const std::string name = "hermite" + std::to_string(Lib::kOrder);
+  // The command that continues a stopped run names the program as it was
+  // started (hermite4_host, a copy, a link), not the order's usual name.
+  std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : name;
+  if (invoked.find('/') != std::string::npos) invoked = invoked.substr(invoked.rfind('/') + 1);
+  if (invoked.empty()) invoked = name;
   Options opt;
   try {
     opt = parse_options(argc, argv);
@@ -233,7 +238,7 @@ int program_main(int argc, char** argv) {
                          name.c_str(), signal_name(stopped), where.c_str());
           } else {
             std::fprintf(stderr, "%s: stopped by %s %s; continue with: %s --restart %s\n",
-                         name.c_str(), signal_name(stopped), where.c_str(), name.c_str(),
+                         name.c_str(), signal_name(stopped), where.c_str(), invoked.c_str(),
                          opt.checkpoint.c_str());
           }
         }

@@ -83,6 +83,10 @@ def _masses(m):
 
 def _vectors(a, n, name):
     a = _real_array(a, name)
+    if a.ndim == 2 and a.shape[1] == 3 and a.shape[0] != n:
+        # One of the two is wrong; the count comes from m.
+        raise ValueError(f"{name} has {a.shape[0]} rows but m has {n} masses: one mass per "
+                         f"particle, and {name} must have shape ({n}, 3)")
     if a.shape != (n, 3):
         raise ValueError(f"{name} must have shape ({n}, 3), found shape {a.shape}")
     return a

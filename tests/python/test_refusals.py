@@ -28,7 +28,10 @@ def with_nan(a):
     (lambda: nbforce.forces(X, V, M, 0.0), ValueError, "eps must be positive"),
     (lambda: nbforce.forces(X, V, M, -1.0), ValueError, "eps must be positive"),
     (lambda: nbforce.forces(X, V, M, np.nan), ValueError, "eps must be positive"),
-    (lambda: nbforce.forces(X, V, M, 1e-30), ValueError, "eps"),  # eps^2 is 0 as a float
+    (lambda: nbforce.forces(X, V, M, 1e-30), ValueError, "found 1e-30"),  # eps^2 is 0 as a float
+    (lambda: nbforce.forces(X, V, M[:3], 0.1), ValueError, "x has 4 rows but m has 3 masses"),
+    (lambda: nbforce.Hermite(M[:3], X, V), ValueError, "x has 4 rows but m has 3 masses"),
+    (lambda: nbforce.Hermite(M, X, V, dt_max=0.1), ValueError, "found 0.1$"),
     (lambda: nbforce.forces(X, V, M, "0.1"), TypeError, "eps must be a real number"),
     (lambda: nbforce.forces(X, V, M, 0.1, order=5), ValueError, "order must be 4, 6 or 8"),
     (lambda: nbforce.forces(X, V, M, 0.1, order=4.0), TypeError, "order must be 4, 6 or 8"),
