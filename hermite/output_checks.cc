@@ -28,13 +28,8 @@ bool same_file(const std::string& a, const std::string& b) {
 
 std::string prefix_of(const Options& o) {
   const std::string& p = o.snapshots;
-  for (const char* end : {".h5", ".hdf5"}) {
-    const std::size_t k = std::strlen(end);
-    if (hdf5_snapshots(o) && p.size() > k && p.compare(p.size() - k, k, end) == 0) {
-      return p.substr(0, p.size() - k);
-    }
-  }
-  return p;
+  if (!hdf5_snapshots(o)) return p;
+  return p.substr(0, p.size() - fileio::hdf5_suffix(p));
 }
 
 void check_folder(const std::string& option, const std::string& path) {

@@ -63,10 +63,25 @@ def test_hdf5_written_by_h5py_is_read_and_checked(tmp_path):
     assert t == 1.5
     np.testing.assert_array_equal(x, np.eye(4, 3))
     with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 1.0
+    assert nbforce.read_model(tmp_path / "own.h5")[3] == 1.5
+    with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 2.0  # another unit system: the forces would be wrong
+    with pytest.raises(ValueError, match="G = 2; the integrators take N-body units, G = 1"):
+        nbforce.read_model(tmp_path / "own.h5")
+    with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 1.0
         del f["velocity"]
         f["velocity"] = np.zeros((n, 2))
     with pytest.raises(ValueError, match="velocity"):
         nbforce.read_model(tmp_path / "own.h5")
+
+
+def test_the_hdf5_ending_is_told_in_any_case(tmp_path):
+    m, x, v = nbforce.plummer(count=8, seed=1)
+    for name in ("w.H5", "w.HDF5", "w.Hdf5"):
+        nbforce.write_model(tmp_path / name, m, x, v)
+        assert h5py.is_hdf5(tmp_path / name), name
 
 
 def test_write_model_keeps_mode_links_and_devices(tmp_path):
