@@ -176,6 +176,12 @@ std::vector<char> hdf5_image(const std::string& path, const ModelView& model) {
       write_attribute(path, file.get(), "order", H5T_NATIVE_INT, &model.order);
       write_attribute(path, file.get(), "eps", H5T_NATIVE_DOUBLE, &model.eps);
     }
+    if (!model.program.empty())
+      write_text_attribute(path, file.get(), "program", model.program.c_str());
+    if (!model.version.empty())
+      write_text_attribute(path, file.get(), "version", model.version.c_str());
+    if (!model.command.empty())
+      write_text_attribute(path, file.get(), "command", model.command.c_str());
     if (H5Fflush(file.get(), H5F_SCOPE_GLOBAL) < 0) fail(path, "cannot finish the HDF5 image");
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
     if (size <= 0) fail(path, "cannot finish the HDF5 image");

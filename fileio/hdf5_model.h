@@ -22,6 +22,9 @@ struct ModelView {
   int number = 0;
   int order = 0;
   double eps = 0.0;
+  // Where the file came from, written as the text attributes program,
+  // version and command where not empty.
+  std::string program, version, command;
 };
 
 struct ModelData {

@@ -276,6 +276,9 @@ void write_model(const std::string& path, const Model& model, ModelFormat format
     view.number = model.number;
     view.order = tags.order;
     view.eps = tags.eps;
+    view.program = tags.program;
+    view.version = tags.version;
+    view.command = tags.command;
     fileio::write_hdf5_model(path, view);
   } catch (const fileio::FileError& e) {
     throw ModelError(e.what());

@@ -55,6 +55,9 @@ enum class ModelFormat { kByName, kText, kHdf5 };  // kByName: HDF5 for .h5 or .
 struct ModelTags {
   int order = 0;
   double eps = 0.0;
+  // Provenance, recorded in HDF5 files where given: the program as
+  // started, its version and its command line.
+  std::string program, version, command;
 };
 
 // Writes a model file in the layout the generator uses, with enough digits

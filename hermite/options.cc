@@ -70,6 +70,10 @@ Options parse_options(int argc, const char* const* argv) {
       o.help = true;
       continue;
     }
+    if (arg == "--version") {
+      o.version = true;
+      continue;
+    }
     if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");
       if (have_input) throw UsageError("more than one input file ('" + arg + "')");
@@ -180,6 +184,7 @@ std::string usage(const std::string& program, int order) {
          "                   --progress may differ from the checkpointed run\n"
          "  --core FILE      density centre, core radius and density, radii about the density\n"
          "                   centre, hard binaries and escapers, as CSV at every output\n"
+         "  --version        the program's version\n"
          "  -h, --help       this text\n";
 }
 

@@ -27,6 +27,7 @@ struct Options {
   std::vector<std::string> given;         // the options named on the command line
   std::string core_csv;                   // density centre, core, binaries; empty: none
   bool help = false;
+  bool version = false;  // --version: print the version and stop
   bool was_given(const std::string& option) const;
 };
 

@@ -21,6 +21,7 @@
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
+#include "nbforce_version.h"
 #include "options.h"
 #include "output_checks.h"
 #include "output_file.h"
@@ -86,6 +87,10 @@ int program_main(int argc, char** argv) {
   if (!eta_note.empty() && comm.root() && !opt.help) {
     std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), eta_note.c_str());
   }
+  if (opt.version) {
+    if (comm.root()) std::printf("%s %s\n", name.c_str(), NBFORCE_VERSION_TEXT);
+    return 0;
+  }
   if (opt.help) {
     if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
     return 0;
@@ -95,6 +100,10 @@ int program_main(int argc, char** argv) {
     return 1;
   }
 
+  // The snapshots' provenance (HDF5 attributes): program, version and the
+  // command line as given.
+  ModelTags tags{Lib::kOrder, opt.eps, invoked, NBFORCE_VERSION_TEXT, ""};
+  for (int i = 0; i < argc; ++i) tags.command += (i > 0 ? " " : "") + std::string(argv[i]);
   int status = 0;
   try {
     // A new run starts from its model file, a continued one from its
@@ -264,7 +273,10 @@ int program_main(int argc, char** argv) {
         snap.vel = integ.velocities();
         const std::string path = snapshot_name(opt, snap.number);
         const ModelFormat format = hdf5_snapshots(opt) ? ModelFormat::kHdf5 : ModelFormat::kText;
-        on_root(comm, [&] { write_model(path, snap, format, ModelTags{Lib::kOrder, opt.eps}); });
+        on_root(comm, [&] {
+          tags.eps = opt.eps;
+          write_model(path, snap, format, tags);
+        });
       }
       save(k + 1);
       if (model.time + tau >= opt.t_end) break;

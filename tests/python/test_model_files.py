@@ -100,3 +100,22 @@ def test_write_model_keeps_mode_links_and_devices(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link.inp", "target.inp"]
     with pytest.raises(OSError):
         nbforce.write_model(tmp_path, m, x, v)
+
+
+def test_programs_tell_their_version_and_record_it(tmp_path):
+    import subprocess
+    from conftest import program
+    gen, h4 = program("NBFORCE_PLUMMER_GEN"), program("NBFORCE_HERMITE4")
+    for prog in (gen, h4):
+        out = subprocess.run([prog, "--version"], capture_output=True, text=True, check=True)
+        name, version = out.stdout.split(" ", 1)
+        assert name == os.path.basename(prog) and version.strip()
+    subprocess.run([gen, "-q", "-n", "64", "-o", "m.h5"], cwd=tmp_path, check=True)
+    subprocess.run([h4, "m.h5", "--t-end", "0.125", "--snapshots", "s.h5", "--energy", ""],
+                   cwd=tmp_path, check=True, capture_output=True)
+    with h5py.File(tmp_path / "m.h5", "r") as f:
+        assert f.attrs["program"] in ("plummer_gen", b"plummer_gen")
+        assert "-n 64" in str(f.attrs["command"])
+    with h5py.File(tmp_path / "s0001.h5", "r") as f:
+        assert str(f.attrs["version"]).strip("b'") == version.strip()
+        assert "--snapshots s.h5" in str(f.attrs["command"])
