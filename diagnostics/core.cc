@@ -54,10 +54,13 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
   if (!(total > 0.0)) throw std::invalid_argument("the core diagnostics need a positive mass");
   const double mean_mass = total / static_cast<double>(s.n);
 
-  const Neighbours nb = find_neighbours(s.x, s.n);
+  bool equal = true;
+  for (std::size_t i = 1; i < s.n && equal; ++i) equal = s.m[i] == s.m[0];
+  const Neighbours nb = find_neighbours(s.x, s.n, equal ? nullptr : s.m);
   Core out;
 
-  // Local densities and their weighted sums, in index order.
+  // Local densities and their weighted sums, in index order. Equal masses
+  // keep the mean mass times five, the same doubles as before masses entered.
   constexpr double kPi = 3.14159265358979323846;
   const double five_masses = (kDensityNeighbours - 1) * mean_mass / (4.0 / 3.0 * kPi);
   std::vector<double> rho(s.n, 0.0);
@@ -66,7 +69,7 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
   for (std::size_t i = 0; i < s.n; ++i) {
     const double r6 = nb.r6[i];
     if (!(r6 > 0.0)) continue;  // no volume: the density is undefined
-    rho[i] = five_masses / (r6 * r6 * r6);
+    rho[i] = (equal ? five_masses : nb.m5[i] / (4.0 / 3.0 * kPi)) / (r6 * r6 * r6);
     sum_rho += rho[i];
     sum_rho2 += rho[i] * rho[i];
     for (int c = 0; c < 3; ++c) moment[c] += rho[i] * s.x[i][c];
@@ -98,13 +101,32 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
   };
   double kinetic = 0.0;
   for (std::size_t i = 0; i < s.n; ++i) kinetic += 0.5 * s.m[i] * speed2(i);
-  out.kT = 2.0 / 3.0 * kinetic / static_cast<double>(s.n);
 
+  // Bound pairs of mutual nearest neighbours count as one system each: their
+  // internal kinetic energy leaves the sum and their members the count.
+  struct Pair {
+    std::size_t i, j;
+    PairOrbit orbit;
+  };
+  std::vector<Pair> pairs;
+  double internal = 0.0;
   for (std::size_t i = 0; i < s.n; ++i) {
     const auto j = static_cast<std::size_t>(nb.nearest[i]);
     if (j <= i || static_cast<std::size_t>(nb.nearest[j]) != i) continue;
     const PairOrbit o = pair_orbit(s.m[i], s.x[i], s.v[i], s.m[j], s.x[j], s.v[j], s.eps);
-    if (!(o.binding > out.kT && o.binding > 0.0)) continue;
+    if (!(o.binding > 0.0)) continue;
+    pairs.push_back({i, j, o});
+    const double w0 = s.v[j][0] - s.v[i][0], w1 = s.v[j][1] - s.v[i][1], w2 = s.v[j][2] - s.v[i][2];
+    internal += 0.5 * s.m[i] * s.m[j] / (s.m[i] + s.m[j]) * (w0 * w0 + w1 * w1 + w2 * w2);
+  }
+  out.nsys = static_cast<int>(s.n - pairs.size());
+  out.kT =
+      2.0 / 3.0 * (pairs.empty() ? kinetic : kinetic - internal) / static_cast<double>(out.nsys);
+
+  for (const Pair& p : pairs) {
+    const std::size_t i = p.i, j = p.j;
+    const PairOrbit& o = p.orbit;
+    if (!(o.binding > out.kT)) continue;
     ++out.nbin;
     out.ebin += o.binding;
     if (binaries != nullptr) {
@@ -128,6 +150,11 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
     const double phi = s.pot != nullptr ? s.pot[i] : -((total - outside) / r[i] + shells_outside);
     if (0.5 * speed2(i) + phi > 0.0) ++out.nesc;
     shells_outside += s.m[i] / r[i];
+  }
+
+  if (s.group != nullptr && s.groups > 0) {
+    out.groups = group_radii(s.m, s.x, s.n, s.group, s.groups, out.centre,
+                             {kGroupFractions.begin(), kGroupFractions.end()});
   }
   return out;
 }

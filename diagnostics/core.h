@@ -2,17 +2,24 @@
 // centre, core radius and core density from local densities, the radii
 // about the density centre, the hard binaries and the escapers.
 //
-// Definitions (G = 1; m the mean particle mass):
-//   local density    rho_i = 5 m / (4/3 pi r6_i^3), r6_i the distance to the
-//                    sixth nearest other particle (Casertano and Hut 1985);
+// Definitions (G = 1):
+//   local density    rho_i = M5_i / (4/3 pi r6_i^3), r6_i the distance to the
+//                    sixth nearest other particle and M5_i the mass of the
+//                    five nearer ones (Casertano and Hut 1985); where all
+//                    masses are equal, 5 m with m the mean mass, as before;
 //   density centre   x_d = sum rho_i x_i / sum rho_i;
 //   core radius      r_c = sqrt(sum rho_i |x_i - x_d|^2 / sum rho_i);
 //   core density     rho_c = sum rho_i^2 / sum rho_i;
 //   radii            about x_d, holding 1, 10, 50 and 90% of the mass;
-//   kT               2/3 of the mean kinetic energy per particle, in the
-//                    frame of the centre of mass;
-//   hard binary      a pair of mutual nearest neighbours whose two-body
-//                    binding energy (two_body.h) exceeds kT;
+//   systems          single particles and bound pairs of mutual nearest
+//                    neighbours (binding energy > 0), each pair one system
+//                    at its centre of mass;
+//   kT               2/3 of the systems' kinetic energy in the frame of the
+//                    centre of mass over the number of systems (the
+//                    particles' kinetic energy less the pairs' internal
+//                    kinetic energies mu v^2 / 2);
+//   hard binary      a bound pair of mutual nearest neighbours whose
+//                    two-body binding energy (two_body.h) exceeds kT;
 //   escaper          a particle farther than 20 half-mass radii (about x_d)
 //                    from x_d with positive energy v^2 / 2 + phi in the
 //                    cluster's potential phi, v relative to the centre of mass.
@@ -22,6 +29,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "mass_groups.h"
 #include "neighbours.h"
 
 namespace diagnostics {
@@ -46,6 +54,8 @@ struct Core {
   double ebin = 0.0;  // total binding energy of the hard binaries
   int nesc = 0;
   double kT = 0.0;
+  int nsys = 0;                    // systems counted in kT
+  std::vector<GroupRadii> groups;  // radii of each mass group about the density centre
 };
 
 // The particles at one instant. pot, where not null, is the potential of
@@ -61,6 +71,10 @@ struct Snapshot {
   const Vec3* v = nullptr;
   const double* pot = nullptr;
   double eps = 0.0;  // softening of the pair energies
+  // Mass groups (mass_groups.h), where not null: the group of each
+  // particle, fixed at the start of a run, and the number of groups.
+  const int* group = nullptr;
+  int groups = 0;
 };
 
 // Needs more than kDensityNeighbours particles and a positive total mass

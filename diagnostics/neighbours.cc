@@ -69,7 +69,7 @@ std::vector<unsigned> spatial_order(const Vec3* x, std::size_t n) {
 
 }  // namespace
 
-Neighbours find_neighbours(const Vec3* x, std::size_t n) {
+Neighbours find_neighbours(const Vec3* x, std::size_t n, const double* mass) {
   if (n <= static_cast<std::size_t>(kDensityNeighbours)) {
     throw std::invalid_argument("the neighbour search needs more than " +
                                 std::to_string(kDensityNeighbours) + " particles");
@@ -84,6 +84,7 @@ Neighbours find_neighbours(const Vec3* x, std::size_t n) {
   Neighbours out;
   out.r6.resize(n);
   out.nearest.resize(n);
+  if (mass != nullptr) out.m5.resize(n);
   constexpr int k = kDensityNeighbours + 1;  // the particle itself is among them
   const auto count = static_cast<long>(n);
 #pragma omp parallel for schedule(dynamic, 4096)
@@ -96,15 +97,18 @@ Neighbours find_neighbours(const Vec3* x, std::size_t n) {
     // position it may not be in the list, and then the farthest goes.
     unsigned kept = 0;
     double kept_d2[k];
+    double inner = 0.0;
     int m = 0;
     for (std::size_t s = 0; s < found && m < kDensityNeighbours; ++s) {
       if (index[s] == self) continue;
       if (m == 0) kept = index[s];
+      if (mass != nullptr && m + 1 < kDensityNeighbours) inner += mass[order[index[s]]];
       kept_d2[m++] = d2[s];
     }
     const unsigned i = order[self];
     out.nearest[i] = static_cast<int>(order[kept]);
     out.r6[i] = std::sqrt(kept_d2[kDensityNeighbours - 1]);
+    if (mass != nullptr) out.m5[i] = inner;
   }
   return out;
 }

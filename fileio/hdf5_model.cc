@@ -165,6 +165,9 @@ std::vector<char> hdf5_image(const std::string& path, const ModelView& model) {
     write_dataset(path, file.get(), "position", H5T_NATIVE_DOUBLE, n, 3, model.pos);
     write_dataset(path, file.get(), "velocity", H5T_NATIVE_DOUBLE, n, 3, model.vel);
     write_dataset(path, file.get(), "id", H5T_NATIVE_INT64, n, 1, id.data());
+    if (model.companion != nullptr) {
+      write_dataset(path, file.get(), "companion", H5T_NATIVE_INT64, n, 1, model.companion);
+    }
     const long long count = model.n;
     const double g = 1.0;
     write_attribute(path, file.get(), "time", H5T_NATIVE_DOUBLE, &model.time);
@@ -176,12 +179,12 @@ std::vector<char> hdf5_image(const std::string& path, const ModelView& model) {
       write_attribute(path, file.get(), "order", H5T_NATIVE_INT, &model.order);
       write_attribute(path, file.get(), "eps", H5T_NATIVE_DOUBLE, &model.eps);
     }
-    if (!model.program.empty())
-      write_text_attribute(path, file.get(), "program", model.program.c_str());
-    if (!model.version.empty())
-      write_text_attribute(path, file.get(), "version", model.version.c_str());
-    if (!model.command.empty())
-      write_text_attribute(path, file.get(), "command", model.command.c_str());
+    for (const auto& [name, value] : model.number_attributes) {
+      write_attribute(path, file.get(), name.c_str(), H5T_NATIVE_DOUBLE, &value);
+    }
+    for (const auto& [name, text] : model.text_attributes) {
+      write_text_attribute(path, file.get(), name.c_str(), text.c_str());
+    }
     if (H5Fflush(file.get(), H5F_SCOPE_GLOBAL) < 0) fail(path, "cannot finish the HDF5 image");
     const ssize_t size = H5Fget_file_image(file.get(), nullptr, 0);
     if (size <= 0) fail(path, "cannot finish the HDF5 image");

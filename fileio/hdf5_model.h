@@ -1,12 +1,15 @@
 // Models and snapshots as HDF5 files: datasets mass (N), position (N x 3),
 // velocity (N x 3) and id (N, 0 .. N-1), and attributes time, N, G (= 1),
 // units, number (the snapshot or output number) and, where an integrator
-// wrote the file, order and eps. Written through OutputFile, so a file
-// appears complete or not at all.
+// wrote the file, order and eps. A generator may add a dataset companion
+// (N: the index of each particle's binary companion, or -1) and attributes of
+// its own (numbers and text). Written through OutputFile, so a file appears
+// complete or not at all.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fileio {
@@ -22,9 +25,11 @@ struct ModelView {
   int number = 0;
   int order = 0;
   double eps = 0.0;
-  // Where the file came from, written as the text attributes program,
-  // version and command where not empty.
-  std::string program, version, command;
+  // Written only where set; the integrators and plummer_gen set the text
+  // attributes program, version and command (their provenance).
+  const std::int64_t* companion = nullptr;
+  std::vector<std::pair<std::string, double>> number_attributes;
+  std::vector<std::pair<std::string, std::string>> text_attributes;
 };
 
 struct ModelData {

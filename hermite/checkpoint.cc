@@ -90,6 +90,13 @@ class Reader {
   const std::string& name_;
 };
 
+bool known_section(const std::string& tag) {
+  for (const char* k : kCheckpointSections) {
+    if (tag == k) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string encode_checkpoint(const Checkpoint& c) {
@@ -137,6 +144,13 @@ std::string encode_checkpoint(const Checkpoint& c) {
   w.i64(s.counters.particle_steps);
   w.i64(s.counters.block_steps);
   w.f64(s.counters.interactions);
+  w.array(s.alive);
+  w.f64(r.e0.external);
+  w.raw(static_cast<std::uint64_t>(c.sections.size()));
+  for (const auto& [tag, bytes] : c.sections) {
+    w.str(tag);
+    w.str(bytes);
+  }
   const std::uint64_t length = w.out.size() + 8;
   std::memcpy(&w.out[16], &length, 8);
   w.raw(fnv1a(w.out.data(), w.out.size()));
@@ -156,8 +170,8 @@ Checkpoint decode_checkpoint(const std::string& b, const std::string& name) {
   std::memcpy(&order_mark, b.data() + 12, 4);
   std::memcpy(&length, b.data() + 16, 8);
   if (order_mark != kByteOrder) bad("it was written on a machine of the other byte order");
-  if (version != kCheckpointVersion) {
-    bad("format version " + std::to_string(version) + ", this program reads version " +
+  if (version < 1 || version > kCheckpointVersion) {
+    bad("format version " + std::to_string(version) + ", this program reads versions 1 to " +
         std::to_string(kCheckpointVersion));
   }
   if (length != b.size()) {
@@ -210,11 +224,26 @@ Checkpoint decode_checkpoint(const std::string& b, const std::string& name) {
   s.counters.particle_steps = r.i64();
   s.counters.block_steps = r.i64();
   s.counters.interactions = r.f64();
+  if (version >= 2) {
+    s.alive = r.array<unsigned char>();
+    rs.e0.external = r.f64();
+    const auto count = r.raw<std::uint64_t>();
+    for (std::uint64_t k = 0; k < count; ++k) {
+      std::string tag = r.str();
+      if (!known_section(tag)) {
+        r.bad("it holds a section '" + tag +
+              "' that this build does not know (written by a newer build?)");
+      }
+      if (c.sections.count(tag) != 0) r.bad("the section '" + tag + "' appears twice");
+      c.sections[tag] = r.str();
+    }
+  }
   r.finish();
   const std::size_t n = c.mass.size();
   if (n == 0 || s.x.size() != n || s.v.size() != n || s.t.size() != n || s.dt.size() != n ||
       s.derivs < 2 || s.derivs > 4 ||
-      s.derivs_of.size() != n * 2 * static_cast<std::size_t>(s.derivs) || c.order != 2 * s.derivs) {
+      s.derivs_of.size() != n * 2 * static_cast<std::size_t>(s.derivs) || c.order != 2 * s.derivs ||
+      (!s.alive.empty() && s.alive.size() != n)) {
     r.bad("the particle arrays do not fit together");
   }
   if (c.next_output < 1 || c.number0 < 0 || !(c.dt_out > 0.0) || c.report.energy_bytes < 0 ||

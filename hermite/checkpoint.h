@@ -10,9 +10,23 @@
 //   payload   the fields of Checkpoint in the order of encode_checkpoint:
 //             i32 and i64 integers, f64 numbers, strings as u64 length and
 //             bytes, arrays as u64 count and elements
+//   (v2)      the particles' alive flags (u8 array), the reference
+//             energy's external part (f64), then the sections: a
+//             u64 count and per section its tag and its bytes, as strings,
+//             in the tags' order
 //   u64       FNV-1a (64 bit) of every byte before it
+//
+// Versions: 1 ends after the counters; it loads with every particle alive
+// and no sections. 2 adds the alive flags and the sections. A feature that
+// keeps state of its own (regularised subsystems, an external field, the
+// escapers, the libraries' resident particles) writes it as one section
+// under its own tag, encoded and decoded by its own code; the core reads no
+// section's bytes. A section whose tag this build does not know is refused,
+// since the run would go on without the state it holds; a run that needs a
+// section refuses a checkpoint without it (its owner checks).
 #pragma once
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,7 +36,11 @@
 
 namespace hermite {
 
-inline constexpr unsigned kCheckpointVersion = 1;
+inline constexpr unsigned kCheckpointVersion = 2;
+
+// The section tags this build knows, each owned by one feature.
+inline constexpr const char* kCheckpointSections[] = {"subsystems", "field", "escapers",
+                                                      "resident"};
 
 // A refused checkpoint: damaged, truncated, of another version or order.
 class CheckpointError : public std::runtime_error {
@@ -47,6 +65,7 @@ struct Checkpoint {
   ReportState report;         // energy reference, errors, energy history length
   std::vector<double> mass;
   IntegratorState state;
+  std::map<std::string, std::string> sections;  // tag -> the owner's bytes
 };
 
 std::string encode_checkpoint(const Checkpoint& c);

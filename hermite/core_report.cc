@@ -1,6 +1,7 @@
 #include "core_report.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -12,21 +13,51 @@ namespace hermite {
 
 namespace {
 
-std::string core_header() {
+std::string core_header(int groups) {
   std::string h = "time,xd,yd,zd,rc,rhoc";
   char column[16];
   for (double f : diagnostics::kCoreFractions) {
     std::snprintf(column, sizeof column, ",r%02d", static_cast<int>(f * 100.0 + 0.5));
     h += column;
   }
-  return h + ",nbin,ebin,nesc";
+  h += ",nbin,ebin,nesc";
+  for (int g = 0; g < groups; ++g) {
+    const std::string k = "g" + std::to_string(g);
+    h += "," + k + "_r10," + k + "_r50," + k + "_m10";
+  }
+  return h;
+}
+
+// The first line of the file at path, without its newline; *missing where
+// it cannot be read.
+std::string first_line(const std::string& path, bool* missing) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  *missing = f == nullptr;
+  if (f == nullptr) return "";
+  std::string line;
+  for (int c; (c = std::fgetc(f)) != EOF && c != '\n';) line += static_cast<char>(c);
+  std::fclose(f);
+  return line;
+}
+
+// path, where its header is that of a history with `groups` mass groups.
+const std::string& same_columns(const std::string& path, int groups) {
+  bool missing = false;
+  // A missing file is reported by the history's own reopening.
+  if (first_line(path, &missing) != core_header(groups) && !missing) {
+    throw std::runtime_error(path +
+                             ": the core history has other columns than this run writes (give "
+                             "the checkpointed run's --mass-groups, or another --core file)");
+  }
+  return path;
 }
 
 }  // namespace
 
-CoreFile::CoreFile(const std::string& path) : history_(path, core_header()) {}
+CoreFile::CoreFile(const std::string& path, int groups) : history_(path, core_header(groups)) {}
 
-CoreFile::CoreFile(const std::string& path, long long bytes) : history_(path, bytes) {}
+CoreFile::CoreFile(const std::string& path, long long bytes, int groups)
+    : history_(same_columns(path, groups), bytes) {}
 
 void CoreFile::write(double t, const diagnostics::Core& c) {
   std::FILE* f = history_.file();
@@ -34,12 +65,22 @@ void CoreFile::write(double t, const diagnostics::Core& c) {
                c.rhoc);
   for (double r : c.radii) std::fprintf(f, ",%.9e", r);
   std::fprintf(f, ",%d,%.9e,%d", c.nbin, c.ebin, c.nesc);
+  for (const diagnostics::GroupRadii& g : c.groups) {
+    std::fprintf(f, ",%.9e,%.9e,%.9e", g.radii[0], g.radii[1], g.mean_inside);
+  }
   history_.end_row();
 }
 
 CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-                       long long resume_bytes)
+                       long long resume_bytes, const std::vector<double>& mass_groups,
+                       const std::vector<double>& mass)
     : comm_(comm), eps_(eps), enabled_(!path.empty()) {
+  if (!mass_groups.empty()) {
+    if (!enabled_)
+      throw std::runtime_error("--mass-groups adds columns to --core: give --core FILE");
+    groups_ = static_cast<int>(mass_groups.size()) + 1;
+    group_ = diagnostics::assign_mass_groups(mass.data(), mass.size(), mass_groups);
+  }
   if (enabled_ && n <= diagnostics::kDensityNeighbours) {
     throw std::runtime_error(path + ": the core diagnostics need more than " +
                              std::to_string(diagnostics::kDensityNeighbours) +
@@ -47,8 +88,8 @@ CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double 
   }
   if (!enabled_) return;
   on_root(comm_, [&] {
-    file_ = resume_bytes >= 0 ? std::make_unique<CoreFile>(path, resume_bytes)
-                              : std::make_unique<CoreFile>(path);
+    file_ = resume_bytes >= 0 ? std::make_unique<CoreFile>(path, resume_bytes, groups_)
+                              : std::make_unique<CoreFile>(path, groups_);
   });
 }
 
@@ -63,6 +104,10 @@ void CoreReport::output(double t, const std::vector<double>& mass, const std::ve
     s.v = vel.data();
     s.pot = pot.size() == mass.size() ? pot.data() : nullptr;
     s.eps = eps_;
+    if (groups_ > 0 && group_.size() == mass.size()) {
+      s.group = group_.data();
+      s.groups = groups_;
+    }
     file_->write(t, diagnostics::core_diagnostics(s));
   });
 }

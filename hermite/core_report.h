@@ -16,13 +16,16 @@
 namespace hermite {
 
 // The header "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc", then
-// one row per write. Throws std::runtime_error when the file cannot be
-// created or written.
+// for each of `groups` mass groups "gK_r10,gK_r50,gK_m10", then one row per
+// write. Throws std::runtime_error when the file cannot be created or
+// written.
 class CoreFile {
  public:
-  explicit CoreFile(const std::string& path);
-  // Continues a history cut back to `bytes` (see reopen_history).
-  CoreFile(const std::string& path, long long bytes);
+  explicit CoreFile(const std::string& path, int groups = 0);
+  // Continues a history cut back to `bytes` (see reopen_history), after
+  // checking that its header is the one this run writes (the same mass
+  // groups); std::runtime_error otherwise.
+  CoreFile(const std::string& path, long long bytes, int groups = 0);
 
   void write(double t, const diagnostics::Core& c);
   long long bytes() const { return history_.bytes(); }  // written so far
@@ -36,11 +39,14 @@ class CoreFile {
 // the energy computes it), eps the softening of the run. A model of n
 // particles too small for the diagnostics is refused here (runtime_error),
 // before any file is created. resume_bytes >= 0: continues the history of a
-// checkpointed run (same file), cut back to that length.
+// checkpointed run (same file), cut back to that length. mass_groups: the
+// boundaries of --mass-groups, the groups assigned here once from `mass`
+// (the model's masses at the start); they need a path (runtime_error).
 class CoreReport {
  public:
   CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-             long long resume_bytes = -1);
+             long long resume_bytes = -1, const std::vector<double>& mass_groups = {},
+             const std::vector<double>& mass = {});
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
   // The history's length on rank 0 (0 elsewhere and without a file).
@@ -51,6 +57,8 @@ class CoreReport {
   std::unique_ptr<CoreFile> file_;
   double eps_;
   bool enabled_;
+  std::vector<int> group_;  // of each particle; empty without mass groups
+  int groups_ = 0;
 };
 
 }  // namespace hermite

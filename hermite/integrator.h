@@ -12,8 +12,11 @@
 //     the potential of every particle.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
@@ -22,7 +25,10 @@
 
 #include "comm.h"
 #include "model.h"
+#include "neighbour_tree.h"
 #include "prediction.h"
+#include "regularisation.h"
+#include "regularisation_codec.h"
 #include "schedule.h"
 #include "scheme.h"
 #include "state.h"
@@ -48,6 +54,12 @@ struct MarksPhases : std::false_type {};
 template <class B>
 struct MarksPhases<B, std::void_t<decltype(std::declval<B&>().mark(StepPhase::schedule))>>
     : std::true_type {};
+template <class B, class = void>
+struct TakesMasses : std::false_type {};
+template <class B>
+struct TakesMasses<
+    B, std::void_t<decltype(std::declval<B&>().use_masses(std::declval<const std::vector<double>&>()))>>
+    : std::true_type {};
 }  // namespace detail
 
 struct Settings {
@@ -55,11 +67,31 @@ struct Settings {
   double dt_max = 0.125;    // largest block step, a power of two
   double dt_min = 0x1p-40;  // a particle needing a smaller step ends the run
   double shared_dt = 0.0;   // > 0: every particle takes this fixed step
+  double eps = 0.0;         // softening length, for the pair searches
+  EncounterSettings encounters;  // regularised subsystems (off: none)
 };
 
+// The energy of the system at one instant, and what the conserved balance
+// needs besides (docs/energy-and-checkpoints.md):
+//   total = kinetic + potential + external,
+//   balance = total + escaped - work_external, constant up to the
+//   integration error.
+// kinetic and potential count every body at its own position and velocity,
+// the members of regularised subsystems included; subsys is the internal
+// energy of those subsystems (already inside kinetic + potential), so that
+// total - subsys is the energy of the system with each subsystem one body.
 struct Energy {
   double kinetic = 0.0, potential = 0.0;
-  double total() const { return kinetic + potential; }
+  double external = 0.0;       // potential energy in an external field
+  double subsys = 0.0;         // internal energy of the regularised subsystems
+  int n_subsys = 0;            // their number
+  double escaped = 0.0;        // energy carried off by removed particles
+  long long n_escaped = 0;     // their number
+  double m_escaped = 0.0;      // and mass
+  double work_external = 0.0;  // work done by a time-dependent external field
+  double total() const { return kinetic + potential + external; }
+  double balance() const { return total() + escaped - work_external; }
+  double cm() const { return total() - subsys; }
 };
 
 class IntegrationError : public std::runtime_error {
@@ -90,13 +122,42 @@ class Integrator {
     pred_.v.resize(n);
     pred_.a.resize(n);
     pred_.j.resize(n);
+    alive_.assign(n, 1);
+    mass0_ = m_;
+    enc_ = settings.encounters;
+    // The backend's j-particles carry the integrator's masses, which
+    // change as subsystems form and end. A backend that keeps its own
+    // cannot carry subsystems.
+    if constexpr (detail::TakesMasses<Backend>::value) {
+      backend_.use_masses(m_);
+    } else if (enc_.on) {
+      throw IntegrationError("this force backend cannot carry regularised subsystems");
+    }
+    if (enc_.on && settings.shared_dt > 0.0) {
+      throw IntegrationError("regularised subsystems need block steps, not a shared step");
+    }
   }
 
   int size() const { return static_cast<int>(m_.size()); }
   double time() const { return time_; }
   const Counters& counters() const { return counters_; }
-  const std::vector<Vec3>& positions() const { return x_; }
-  const std::vector<Vec3>& velocities() const { return v_; }
+  // Every particle at its own place: the members of a subsystem about its
+  // centre of mass (at the centre of mass's time), the others as
+  // integrated.
+  const std::vector<Vec3>& positions() const {
+    resolve();
+    return xr_;
+  }
+  const std::vector<Vec3>& velocities() const {
+    resolve();
+    return vr_;
+  }
+  const std::vector<Regularised>& subsystems() const { return regs_; }
+  const EncounterScale& encounter_scale() const { return scale_; }
+  // The formations, changes and ends of subsystems since the last call of
+  // clear_events().
+  const std::vector<EncounterEvent>& events() const { return events_; }
+  void clear_events() { events_.clear(); }
   const std::vector<double>& steps() const { return dt_; }
   double smallest_step() const {
     double h = dt_.empty() ? 0.0 : dt_[0];
@@ -122,48 +183,94 @@ class Integrator {
     scheduled_ = false;
     std::vector<int> all(m_.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+    if (enc_.on) update_scale(0.0);
+    startup(all, 0.0, true);
+    if (enc_.on) {
+      // Pairs close at the start form at once, before the first step.
+      active_ = all;
+      encounters_after_step(0.0);
+      appeared_.clear();
+      resolved_ = false;
+    }
+    schedule_build(schedule_, t_, dt_, alive_);
+    scheduled_ = true;
+  }
+
+  // The start-up of the particles of list at time t0 (all particles at the
+  // start, `everyone`; a centre of mass or members that appear mid-run
+  // otherwise): forces, higher derivatives and first steps, by trials as
+  // described at start(). A first step mid-run also keeps t0 a multiple of
+  // it.
+  void startup(const std::vector<int>& list, double t0, bool everyone) {
+    for (int i : list) {
+      d_[static_cast<std::size_t>(i)] = Derivs<K>{};
+      t_[static_cast<std::size_t>(i)] = t0;
+      dt_[static_cast<std::size_t>(i)] = 0.0;
+    }
     // The sixth and eighth orders need the predicted acceleration (and
     // jerk) for snap and crackle: a first call gets acceleration and jerk
     // right, a second one the rest.
     for (int round = 0; round < (K > 2 ? 2 : 1); ++round) {
-      predict_to(0.0, all, true);
-      compute(all, 0.0);
-      for (std::size_t i = 0; i < all.size(); ++i) {
-        for (int n = 0; n < K; ++n) d_[i][n] = f_[i * K + n];
+      predict_to(t0, list, everyone);
+      compute(list, t0);
+      for (std::size_t k = 0; k < list.size(); ++k) {
+        const auto i = static_cast<std::size_t>(list[k]);
+        for (int n = 0; n < K; ++n) d_[i][n] = f_[k * K + n];
       }
     }
     const bool shared = settings_.shared_dt > 0.0;
-    dt_.assign(m_.size(), shared ? settings_.shared_dt : settings_.dt_max);
-    std::vector<int> trials(m_.size(), 0);  // trials at the current step
-    std::vector<int> group;
+    // Each particle's first trial step comes from its own time scale
+    // (startup_time_scale), so that no trial predicts a pair across its
+    // orbit: two particles at rest and close together have no jerk, and a
+    // first trial of dt_max would carry them through each other.
+    std::vector<double> pace(list.size(), std::numeric_limits<double>::infinity());
+    if (!shared) {
+      refresh_tree(t0, true);
+      for (std::size_t k = 0; k < list.size(); ++k) {
+        const auto i = static_cast<std::size_t>(list[k]);
+        pace[k] = pair_pace(dominant_pair(i, t0, x_[i], v_[i]));
+        double h = first_trial_step(startup_time_scale<K>(d_[i], pace[k]));
+        while (std::fmod(t0, h) != 0.0 && h >= settings_.dt_min) h *= 0.5;
+        dt_[i] = h;
+        check_step(i, t0);
+      }
+    } else {
+      for (int i : list) dt_[static_cast<std::size_t>(i)] = settings_.shared_dt;
+    }
+    std::vector<int> trials(list.size(), 0);  // trials at the current step
+    std::vector<int> group, slot;
     Vec3 end[K], begin[K];
     for (bool pending = true; pending;) {
       pending = false;
       for (double h = shared ? settings_.shared_dt : settings_.dt_max; h >= settings_.dt_min;
            h *= 0.5) {
         group.clear();
-        for (std::size_t i = 0; i < m_.size(); ++i) {
-          if (dt_[i] == h && trials[i] < 2) group.push_back(static_cast<int>(i));
+        slot.clear();
+        for (std::size_t k = 0; k < list.size(); ++k) {
+          const auto i = static_cast<std::size_t>(list[k]);
+          if (dt_[i] == h && trials[k] < 2) {
+            group.push_back(list[k]);
+            slot.push_back(static_cast<int>(k));
+          }
         }
         if (group.empty()) continue;
         pending = true;
-        predict_to(h, group, false);
-        compute(group, h);
-        for (std::size_t k = 0; k < group.size(); ++k) {
-          const auto i = static_cast<std::size_t>(group[k]);
-          interpolate<K>(d_[i].data(), &f_[k * K], h, end, begin);
+        predict_to(t0 + h, group, false);
+        compute(group, t0 + h);
+        for (std::size_t g = 0; g < group.size(); ++g) {
+          const auto i = static_cast<std::size_t>(group[g]);
+          const auto k = static_cast<std::size_t>(slot[g]);
+          interpolate<K>(d_[i].data(), &f_[g * K], h, end, begin);
           for (int q = 0; q < K; ++q) d_[i][K + q] = begin[q];
-          ++trials[i];
-          if (shared || step_criterion<K>(d_[i], h, settings_.eta) >= h) continue;
+          ++trials[k];
+          if (shared || step_criterion<K>(d_[i], h, settings_.eta, pace[k]) >= h) continue;
           dt_[i] = 0.5 * h;
-          trials[i] = 0;
+          trials[k] = 0;
           for (int q = 0; q < K; ++q) d_[i][K + q] = Vec3{};
-          check_step(i, 0.0);
+          check_step(i, t0);
         }
       }
     }
-    schedule_build(schedule_, t_, dt_);
-    scheduled_ = true;
   }
 
   // The whole state, for a checkpoint.
@@ -178,6 +285,10 @@ class Integrator {
     s.dt = dt_;
     s.time = time_;
     s.counters = counters_;
+    if (!regs_.empty() || enc_.on) {
+      s.alive = alive_;
+      s.subsystems = encode_regularised(regs_, scale_);
+    }
     return s;
   }
 
@@ -194,8 +305,12 @@ class Integrator {
         s.derivs_of.size() != n * 2 * K) {
       throw IntegrationError("the state does not hold " + std::to_string(n) + " particles");
     }
+    if (!s.alive.empty() && s.alive.size() != n) {
+      throw IntegrationError("the state's alive flags do not fit its particles");
+    }
     const bool shared = settings_.shared_dt > 0.0;
     for (std::size_t i = 0; i < n; ++i) {
+      if (!s.alive.empty() && s.alive[i] == 0) continue;  // a resting slot keeps no step
       const double h = s.dt[i];
       int e = 0;
       const bool level =
@@ -215,6 +330,42 @@ class Integrator {
     dt_ = s.dt;
     time_ = s.time;
     counters_ = s.counters;
+    alive_.assign(n, 1);
+    if (!s.alive.empty()) alive_ = s.alive;
+    regs_.clear();
+    if (!s.subsystems.empty()) {
+      try {
+        decode_regularised(s.subsystems, regs_, scale_);
+      } catch (const std::exception& e) {
+        throw IntegrationError(std::string("the state's subsystems: ") + e.what());
+      }
+    }
+    // The masses follow from the slots: a resting slot has none, a centre
+    // of mass carries its members'.
+    m_ = mass0_;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (alive_[i] == 0) m_[i] = 0.0;
+    }
+    for (const Regularised& r : regs_) {
+      if (r.cm < 0 || static_cast<std::size_t>(r.cm) >= n || alive_[r.cm] == 0) {
+        throw IntegrationError("a subsystem's centre of mass is not a live particle");
+      }
+      for (int id : r.s.ids) {
+        if (id < 0 || static_cast<std::size_t>(id) >= n) {
+          throw IntegrationError("a subsystem's member is not a particle of the state");
+        }
+      }
+      for (int p : r.perturbers) {
+        if (p < 0 || static_cast<std::size_t>(p) >= n) {
+          throw IntegrationError("a subsystem's perturber is not a particle of the state");
+        }
+      }
+      double mass = 0.0;
+      for (double mk : r.s.m) mass += mk;
+      m_[static_cast<std::size_t>(r.cm)] = mass;
+    }
+    tree_built_ = false;
+    resolved_ = false;
     scheduled_ = false;  // the next step orders the imported particles
   }
 
@@ -237,6 +388,7 @@ class Integrator {
       e.kinetic += 0.5 * m_[i] * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
       e.potential += 0.5 * m_[i] * pot[i];
     }
+    add_subsystem_energy(e);
     return e;
   }
 
@@ -248,7 +400,7 @@ class Integrator {
   // A step that throws leaves the schedule to be rebuilt by the next one.
   void step() {
     if (!scheduled_) {
-      schedule_build(schedule_, t_, dt_);
+      schedule_build(schedule_, t_, dt_, alive_);
       scheduled_ = true;
     }
     const double t_next = schedule_next(schedule_);
@@ -261,6 +413,9 @@ class Integrator {
     scheduled_ = false;
     schedule_take_next(schedule_, active_);
     mark(StepPhase::schedule);
+    // A centre of mass stepping now takes its members to t_next first, so
+    // that its force sees them there.
+    if (!regs_.empty()) advance_subsystems(t_next);
     predict_to(t_next, active_, false);
     mark(StepPhase::predict);
     compute(active_, t_next);
@@ -278,15 +433,23 @@ class Integrator {
       }
       t_[i] = t_next;
       if (settings_.shared_dt <= 0.0) {
-        const double wanted = step_criterion<K>(d_[i], h, settings_.eta);
+        const double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t_next));
         dt_[i] = next_block_step(dt_[i], wanted, t_next, settings_.dt_max, settings_.dt_min);
         check_step(i, t_next);
       }
     }
+    if (enc_.on) encounters_after_step(t_next);
     for (int i : active_) {
       const auto k = static_cast<std::size_t>(i);
-      schedule_add(schedule_, t_[k] + dt_[k], i);
+      if (alive_[k] != 0) schedule_add(schedule_, t_[k] + dt_[k], i);
     }
+    for (int i : appeared_) {
+      const auto k = static_cast<std::size_t>(i);
+      if (alive_[k] != 0 && !std::binary_search(active_.begin(), active_.end(), i))
+        schedule_add(schedule_, t_[k] + dt_[k], i);
+    }
+    appeared_.clear();
+    resolved_ = false;
     scheduled_ = true;
     time_ = t_next;
     counters_.particle_steps += static_cast<long long>(active_.size());
@@ -317,6 +480,7 @@ class Integrator {
     const bool checked = comm_.size() > 1;
     f_.assign(nf + (checked ? 1 : 0), Vec3{});
     backend_.forces(list, pred_, f_.data());
+    if (!regs_.empty()) add_subsystem_terms(list, t);
     if (checked) f_[nf] = digest_terms(step_digest(t, list.data(), list.size()), comm_.root());
     comm_.sum(f_.data()->data(), f_.size() * 3);
     if (checked && !digests_agree(f_[nf], comm_.size())) {
@@ -334,6 +498,544 @@ class Integrator {
       }
     }
     counters_.interactions += static_cast<double>(list.size()) * static_cast<double>(m_.size());
+  }
+
+  // The largest block step not above the time scale T (dt_max for a lone
+  // particle, whose T is infinite).
+  double first_trial_step(double T) const {
+    double h = settings_.dt_max;
+    while (h > T && h >= settings_.dt_min) h *= 0.5;
+    return h;
+  }
+
+  // The pace of the eighth order's stability limit for particle i, just
+  // corrected to time t (infinity at the lower orders, which need none).
+  double stability_pace(std::size_t i, double t) {
+    if constexpr (K == 4) {
+      refresh_tree(t, false);
+      return pair_pace(dominant_pair(i, t, x_[i], v_[i]));
+    }
+    (void)i;
+    (void)t;
+    return std::numeric_limits<double>::infinity();
+  }
+
+  // Rebuilds the neighbour tree over the particles' positions (each at its
+  // own time) where it is older than kTreeAge of dt_max, or always with
+  // `now`. The tree only proposes candidates, whose true separations are
+  // measured at the time of the question, so an old tree costs accuracy
+  // only where a new neighbour has come from beyond the candidates.
+  void refresh_tree(double t, bool now) {
+    if (!now && tree_built_ && t - tree_time_ < kTreeAge * settings_.dt_max) return;
+    tree_ids_.clear();
+    for (std::size_t i = 0; i < m_.size(); ++i) {
+      if (m_[i] > 0.0) tree_ids_.push_back(static_cast<int>(i));
+    }
+    tree_.build(x_.data(), tree_ids_);
+    tree_time_ = t;
+    tree_built_ = true;
+  }
+
+  // Particle i's dominant pair at time t, with i at xi, vi: among the
+  // tree's kPairCandidates nearest to xi, the one with the largest
+  // m_j / (r^2 + eps^2), predicted to t as the force sees it.
+  DominantPair dominant_pair(std::size_t i, double t, const Vec3& xi, const Vec3& vi) const {
+    int near[kPairCandidates];
+    const int found = tree_.nearest(xi, kPairCandidates, near);
+    DominantPair best;
+    double strongest = 0.0;
+    const double eps2 = settings_.eps * settings_.eps;
+    for (int c = 0; c < found; ++c) {
+      const auto j = static_cast<std::size_t>(near[c]);
+      if (j == i || !(m_[j] > 0.0)) continue;
+      const double tau = t - t_[j];
+      Vec3 xj, vj;
+      predict<K>(tau, x_[j], v_[j], d_[j], &xj, &vj, nullptr, nullptr, tau <= dt_[j] ? 2 * K : K);
+      const Vec3 dx{xj[0] - xi[0], xj[1] - xi[1], xj[2] - xi[2]};
+      const Vec3 dv{vj[0] - vi[0], vj[1] - vi[1], vj[2] - vi[2]};
+      const double r2 = dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2;
+      const double term = m_[j] / r2;
+      if (!(term > strongest)) continue;
+      strongest = term;
+      best.r = std::sqrt(r2);
+      best.v2 = dv[0] * dv[0] + dv[1] * dv[1] + dv[2] * dv[2];
+      best.vr = (dx[0] * dv[0] + dx[1] * dv[1] + dx[2] * dv[2]) / best.r;
+      best.m = m_[i] + m_[j];
+    }
+    return best;
+  }
+
+  // ---- Regularised subsystems (regularisation.h, encounters/) ----
+
+  // Position, velocity, acceleration and jerk of particle i predicted to t
+  // as the force sees it.
+  void predicted_state(std::size_t i, double t, Vec3* out) const {
+    const double tau = t - t_[i];
+    predict<K>(tau, x_[i], v_[i], d_[i], &out[0], &out[1], &out[2], &out[3],
+               tau <= dt_[i] ? 2 * K : K);
+  }
+
+  // The members of r at time t in absolute coordinates, x, v, a, j each,
+  // with the centre of mass at cm[0 .. 3]. The internal motion goes from
+  // the subsystem's own time to t unperturbed (a pair in closed form).
+  void member_states(const Regularised& r, double t, const Vec3* cm,
+                     std::vector<std::array<Vec3, 4>>& out) const {
+    if (r.s.t == t) {
+      internal_terms(r.s, out);
+    } else {
+      encounters::Subsystem copy = r.s;
+      if (copy.m.size() == 2) {
+        encounters::kepler_drift(copy, t - copy.t);
+      } else {
+        encounters::ar_advance(copy, t, {}, ar_settings());
+      }
+      internal_terms(copy, out);
+    }
+    for (auto& m : out) {
+      for (int q = 0; q < 4; ++q) {
+        for (int c = 0; c < 3; ++c) m[q][c] += cm[q][c];
+      }
+    }
+  }
+
+  encounters::ArSettings ar_settings() const {
+    encounters::ArSettings a;
+    a.kepler_shortcut = true;
+    return a;
+  }
+
+  // Takes every subsystem whose centre of mass steps to t along with it:
+  // its perturbers found anew about the centre of mass, their perturbation
+  // measured, and the internal motion advanced to t (in closed form where
+  // the perturbation is below gamma_min).
+  void advance_subsystems(double t) {
+    refresh_tree(t, false);
+    for (Regularised& r : regs_) {
+      if (!std::binary_search(active_.begin(), active_.end(), r.cm)) continue;
+      const auto cm = static_cast<std::size_t>(r.cm);
+      Vec3 cs[4];
+      predicted_state(cm, t, cs);
+      double mass = 0.0;
+      for (double mk : r.s.m) mass += mk;
+      const double size = subsystem_size(r.s);
+      const double reach =
+          perturber_radius(size, mass, scale_.m_max, enc_.gamma_min) + kPerturberMargin;
+      tree_.within(cs[0], reach, near_);
+      r.perturbers.clear();
+      r.gamma = 0.0;
+      for (int p : near_) {
+        const auto q = static_cast<std::size_t>(p);
+        if (q == cm || alive_[q] == 0) continue;
+        Vec3 ps[4];
+        predicted_state(q, t, ps);
+        const double d = norm(Vec3{ps[0][0] - cs[0][0], ps[0][1] - cs[0][1], ps[0][2] - cs[0][2]});
+        r.gamma += 2.0 * m_[q] * size * size * size / (mass * d * d * d);
+        r.perturbers.push_back(p);
+      }
+      encounters::Perturbation pert;
+      if (r.gamma >= enc_.gamma_min || r.s.m.size() > 2) {
+        const std::vector<int>& who = r.perturbers;
+        pert.tidal = [this, cm, &who](double tau, const std::vector<Vec3>& xr,
+                                      std::vector<Vec3>& acc) {
+          Vec3 c[4];
+          predicted_state(cm, tau, c);
+          for (int p : who) {
+            Vec3 ps[4];
+            predicted_state(static_cast<std::size_t>(p), tau, ps);
+            const double mp = m_[static_cast<std::size_t>(p)];
+            for (std::size_t k = 0; k < xr.size(); ++k) {
+              const Vec3 dx{ps[0][0] - c[0][0] - xr[k][0], ps[0][1] - c[0][1] - xr[k][1],
+                            ps[0][2] - c[0][2] - xr[k][2]};
+              const double r2 = dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2();
+              const double f = mp / (r2 * std::sqrt(r2));
+              for (int cc = 0; cc < 3; ++cc) acc[k][cc] += f * dx[cc];
+            }
+          }
+        };
+        if (r.perturbers.empty()) pert.tidal = nullptr;
+      }
+      try {
+        encounters::ar_advance(r.s, t, pert, ar_settings());
+      } catch (const std::exception& e) {
+        throw IntegrationError("the regularised subsystem of particles " + ids_text(r.s.ids) +
+                               " failed at t = " + format(t) + ": " + e.what());
+      }
+    }
+  }
+
+  double eps2() const { return settings_.eps * settings_.eps; }
+
+  static std::string ids_text(const std::vector<int>& ids) {
+    std::string out;
+    for (int i : ids) out += (out.empty() ? "" : ",") + std::to_string(i);
+    return out;
+  }
+
+  // The members' part of the forces of the call in progress (f_, this
+  // rank's share): a listed centre of mass feels its perturbers through its
+  // members, and a listed perturber feels the members of the subsystems it
+  // perturbs, in place of the point-mass terms the library computed. Each
+  // term is added on the rank that holds its source among its j-particles,
+  // where the library computed the term it replaces.
+  void add_subsystem_terms(const std::vector<int>& list, double t) {
+    at_.assign(m_.size(), -1);
+    for (std::size_t k = 0; k < list.size(); ++k) at_[static_cast<std::size_t>(list[k])] = static_cast<int>(k);
+    std::vector<std::array<Vec3, 4>> mem;
+    for (const Regularised& r : regs_) {
+      const auto cm = static_cast<std::size_t>(r.cm);
+      bool needed = at_[cm] >= 0;
+      for (int p : r.perturbers) needed = needed || at_[static_cast<std::size_t>(p)] >= 0;
+      if (!needed || r.perturbers.empty()) continue;
+      Vec3 cs[4];
+      predicted_state(cm, t, cs);
+      member_states(r, t, cs, mem);
+      double mass = 0.0;
+      for (double mk : r.s.m) mass += mk;
+      const bool cm_here = r.cm >= js_ && r.cm < je_;
+      for (int p : r.perturbers) {
+        const auto q = static_cast<std::size_t>(p);
+        const bool p_here = p >= js_ && p < je_;
+        if (!(at_[cm] >= 0 && p_here) && !(at_[q] >= 0 && cm_here)) continue;
+        Vec3 ps[4];
+        predicted_state(q, t, ps);
+        if (at_[cm] >= 0 && p_here) {
+          add_member_terms_on_cm<K>(ps, m_[q], cs, mass, r.s.m, mem, eps2(),
+                                    &f_[static_cast<std::size_t>(at_[cm]) * K]);
+        }
+        if (at_[q] >= 0 && cm_here) {
+          add_member_terms_on_perturber<K>(ps, cs, mass, r.s.m, mem, eps2(),
+                                           &f_[static_cast<std::size_t>(at_[q]) * K]);
+        }
+      }
+    }
+  }
+
+  // Adds the subsystems to the energy of the synchronised system: their
+  // internal energy, and the members' potential energy with their
+  // perturbers less the point-mass term the library summed.
+  void add_subsystem_energy(Energy& e) {
+    for (const Regularised& r : regs_) {
+      const auto cm = static_cast<std::size_t>(r.cm);
+      const double internal = encounters::internal_energy(r.s);
+      double kin = 0.0, mass = 0.0;
+      for (std::size_t k = 0; k < r.s.m.size(); ++k) {
+        const Vec3& v = r.s.v[k];
+        kin += 0.5 * r.s.m[k] * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        mass += r.s.m[k];
+      }
+      e.kinetic += kin;
+      e.potential += internal - kin;
+      e.subsys += internal;
+      e.n_subsys += 1;
+      for (int p : r.perturbers) {
+        const auto q = static_cast<std::size_t>(p);
+        double w = 0.0;
+        for (std::size_t k = 0; k < r.s.m.size(); ++k) {
+          const Vec3 dx{x_[q][0] - x_[cm][0] - r.s.x[k][0], x_[q][1] - x_[cm][1] - r.s.x[k][1],
+                        x_[q][2] - x_[cm][2] - r.s.x[k][2]};
+          w -= r.s.m[k] / std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2());
+        }
+        const Vec3 dx{x_[q][0] - x_[cm][0], x_[q][1] - x_[cm][1], x_[q][2] - x_[cm][2]};
+        w += mass / std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2());
+        e.potential += m_[q] * w;
+      }
+    }
+    if (!regs_.empty() && pot_.size() == m_.size()) {
+      // Members' slots take their own potentials (set after the loop, since
+      // the centre of mass's slot is one of them).
+      for (const Regularised& r : regs_) {
+        const auto cm = static_cast<std::size_t>(r.cm);
+        const double base = pot_[cm];
+        for (std::size_t k = 0; k < r.s.m.size(); ++k) {
+          double u = base;
+          for (std::size_t l = 0; l < r.s.m.size(); ++l) {
+            if (l == k) continue;
+            const Vec3 dx{r.s.x[l][0] - r.s.x[k][0], r.s.x[l][1] - r.s.x[k][1],
+                          r.s.x[l][2] - r.s.x[k][2]};
+            u -= r.s.m[l] / norm(dx);
+          }
+          pot_[static_cast<std::size_t>(r.s.ids[k])] = u;
+        }
+      }
+    }
+  }
+
+  // Positions and velocities with the members in place.
+  void resolve() const {
+    if (resolved_) return;
+    xr_ = x_;
+    vr_ = v_;
+    for (const Regularised& r : regs_) {
+      const auto cm = static_cast<std::size_t>(r.cm);
+      for (std::size_t k = 0; k < r.s.m.size(); ++k) {
+        const auto i = static_cast<std::size_t>(r.s.ids[k]);
+        for (int c = 0; c < 3; ++c) {
+          xr_[i][c] = x_[cm][c] + r.s.x[k][c];
+          vr_[i][c] = v_[cm][c] + r.s.v[k][c];
+        }
+      }
+    }
+    resolved_ = true;
+  }
+
+  // The scales of the criteria: R_cl = 4 r_h / N with r_h the radius about
+  // the centre of mass that holds half the mass (unless the settings fix
+  // R_cl), dt_cl from R_cl, and the masses.
+  void update_scale(double t) {
+    const std::size_t n = mass0_.size();
+    double total = 0.0;
+    scale_.m_max = 0.0;
+    for (double m : mass0_) {
+      total += m;
+      scale_.m_max = std::fmax(scale_.m_max, m);
+    }
+    scale_.m_mean = total / static_cast<double>(n);
+    if (enc_.r_cl > 0.0) {
+      scale_.r_cl = enc_.r_cl;
+    } else {
+      resolve();
+      Vec3 c{};
+      for (std::size_t i = 0; i < n; ++i) {
+        for (int k = 0; k < 3; ++k) c[k] += mass0_[i] * xr_[i][k] / total;
+      }
+      std::vector<std::pair<double, double>> rm(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        rm[i] = {norm(Vec3{xr_[i][0] - c[0], xr_[i][1] - c[1], xr_[i][2] - c[2]}), mass0_[i]};
+      }
+      std::sort(rm.begin(), rm.end());
+      double inside = 0.0, rh = 0.0;
+      for (const auto& [r, m] : rm) {
+        inside += m;
+        rh = r;
+        if (inside >= 0.5 * total) break;
+      }
+      scale_.r_cl = 4.0 * rh / static_cast<double>(n);
+    }
+    scale_.dt_cl = enc_.dt_cl > 0.0
+                       ? enc_.dt_cl
+                       : kCloseStep * std::sqrt(scale_.r_cl * scale_.r_cl * scale_.r_cl / scale_.m_mean);
+    scale_.next_update = (std::floor(t / kScaleInterval) + 1.0) * kScaleInterval;
+  }
+
+  EncounterEvent event_of(double t, const char* kind, const encounters::Subsystem& s) const {
+    EncounterEvent ev;
+    ev.t = t;
+    ev.kind = kind;
+    ev.ids = s.ids;
+    // The pair of the two heaviest members' closest pair: the first two.
+    std::size_t a = 0, b = 1;
+    double best = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < s.m.size(); ++k) {
+      for (std::size_t l = k + 1; l < s.m.size(); ++l) {
+        const double d = norm(Vec3{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]});
+        if (d < best) {
+          best = d;
+          a = k;
+          b = l;
+        }
+      }
+    }
+    const Vec3 dx{s.x[b][0] - s.x[a][0], s.x[b][1] - s.x[a][1], s.x[b][2] - s.x[a][2]};
+    const Vec3 dv{s.v[b][0] - s.v[a][0], s.v[b][1] - s.v[a][1], s.v[b][2] - s.v[a][2]};
+    const encounters::PairElements el = encounters::pair_elements(s.m[a], s.m[b], dx, dv);
+    ev.a = el.a;
+    ev.e = el.e;
+    ev.binding = el.binding;
+    return ev;
+  }
+
+  // Takes slot i out of the integration (state.h): no mass, no step, and
+  // parked far away at rest, so that its prediction stays put and no
+  // particle ever meets it (at eps = 0 a massless record at r = 0 would
+  // still give 0/0 in the library).
+  void rest_slot(std::size_t i) {
+    alive_[i] = 0;
+    m_[i] = 0.0;
+    x_[i] = Vec3{kRestingPlace, kRestingPlace, kRestingPlace};
+    v_[i] = Vec3{};
+    d_[i] = Derivs<K>{};
+  }
+
+  // Returns the members of subsystem r to the block-step integration as
+  // single particles at the centre of mass's time, each to be started up.
+  void release_members(const Regularised& r, std::vector<int>& fresh) {
+    const auto cm = static_cast<std::size_t>(r.cm);
+    const Vec3 X = x_[cm], V = v_[cm];
+    for (std::size_t k = 0; k < r.s.m.size(); ++k) {
+      const auto i = static_cast<std::size_t>(r.s.ids[k]);
+      for (int c = 0; c < 3; ++c) {
+        x_[i][c] = X[c] + r.s.x[k][c];
+        v_[i][c] = V[c] + r.s.v[k][c];
+      }
+      m_[i] = r.s.m[k];
+      alive_[i] = 1;
+      fresh.push_back(r.s.ids[k]);
+    }
+  }
+
+  // Forms, changes and ends subsystems after the block step at t
+  // (criteria: regularisation.h), and starts up the particles that
+  // appear: a new centre of mass, members handed back.
+  void encounters_after_step(double t) {
+    if (t >= scale_.next_update) update_scale(t);
+    std::vector<int> fresh;
+    // Ends and departures, among the subsystems whose centres of mass
+    // stepped now (their members are at t).
+    for (std::size_t q = 0; q < regs_.size();) {
+      Regularised& r = regs_[q];
+      if (!std::binary_search(active_.begin(), active_.end(), r.cm)) {
+        ++q;
+        continue;
+      }
+      const auto cm = static_cast<std::size_t>(r.cm);
+      if (r.s.m.size() == 2) {
+        const Vec3 dx{r.s.x[1][0] - r.s.x[0][0], r.s.x[1][1] - r.s.x[0][1], r.s.x[1][2] - r.s.x[0][2]};
+        const Vec3 dv{r.s.v[1][0] - r.s.v[0][0], r.s.v[1][1] - r.s.v[0][1], r.s.v[1][2] - r.s.v[0][2]};
+        const double d = norm(dx);
+        const double rv = dx[0] * dv[0] + dx[1] * dv[1] + dx[2] * dv[2];
+        const double rcl = pair_rcl(scale_, r.s.m[0], r.s.m[1]);
+        if ((d > kDissolveFactor * rcl && rv > 0.0) || (r.gamma > enc_.gamma_max && d > rcl)) {
+          events_.push_back(event_of(t, "dissolve", r.s));
+          release_members(r, fresh);
+          regs_.erase(regs_.begin() + static_cast<std::ptrdiff_t>(q));
+          tree_built_ = false;
+          continue;
+        }
+        ++q;
+        continue;
+      }
+      double mass = 0.0;
+      for (double mk : r.s.m) mass += mk;
+      const double reach = kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
+      const encounters::Escaper out = encounters::split_escaper(r.s, reach);
+      if (out.index < 0) {
+        ++q;
+        continue;
+      }
+      // The one that left goes back as a single; the rest's centre of mass
+      // moves by what it took, and keeps a member's slot.
+      const auto gone = static_cast<std::size_t>(out.id);
+      const Vec3 X = x_[cm], V = v_[cm];
+      for (int c = 0; c < 3; ++c) {
+        x_[gone][c] = X[c] + out.x[c];
+        v_[gone][c] = V[c] + out.v[c];
+      }
+      m_[gone] = out.m;
+      alive_[gone] = 1;
+      int new_cm = r.s.ids[0];
+      for (int id : r.s.ids) new_cm = std::min(new_cm, id);
+      const auto nc = static_cast<std::size_t>(new_cm);
+      for (int c = 0; c < 3; ++c) {
+        x_[nc][c] = X[c] + out.dx_cm[c];
+        v_[nc][c] = V[c] + out.dv_cm[c];
+      }
+      m_[nc] = mass - out.m;
+      alive_[nc] = 1;
+      if (nc != cm && cm != gone) rest_slot(cm);
+      r.cm = new_cm;
+      EncounterEvent ev = event_of(t, "leave", r.s);
+      ev.ids.insert(ev.ids.begin(), out.id);
+      events_.push_back(ev);
+      fresh.push_back(out.id);
+      fresh.push_back(new_cm);
+      tree_built_ = false;
+      ++q;
+    }
+    // Formations: an active particle whose step has shrunk below dt_cl and
+    // whose dominant pair, also active now, lies within the pair's R_cl and
+    // approaches.
+    refresh_tree(t, false);
+    std::vector<unsigned char> taken(m_.size(), 0);
+    for (int f : fresh) taken[static_cast<std::size_t>(f)] = 1;
+    for (int ii : active_) {
+      const auto i = static_cast<std::size_t>(ii);
+      if (alive_[i] == 0 || taken[i] != 0 || t_[i] != t || dt_[i] > scale_.dt_cl) continue;
+      int near[kPairCandidates];
+      const int found = tree_.nearest(x_[i], kPairCandidates, near);
+      int partner = -1;
+      double strongest = 0.0, dist = 0.0, rv = 0.0;
+      for (int c = 0; c < found; ++c) {
+        const auto j = static_cast<std::size_t>(near[c]);
+        if (j == i || alive_[j] == 0 || !(m_[j] > 0.0)) continue;
+        Vec3 js[4];
+        predicted_state(j, t, js);
+        const Vec3 dx{js[0][0] - x_[i][0], js[0][1] - x_[i][1], js[0][2] - x_[i][2]};
+        const Vec3 dv{js[1][0] - v_[i][0], js[1][1] - v_[i][1], js[1][2] - v_[i][2]};
+        const double r2 = dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2];
+        if (!(m_[j] / r2 > strongest)) continue;
+        strongest = m_[j] / r2;
+        partner = near[c];
+        dist = std::sqrt(r2);
+        rv = dx[0] * dv[0] + dx[1] * dv[1] + dx[2] * dv[2];
+      }
+      if (partner < 0) continue;
+      const auto j = static_cast<std::size_t>(partner);
+      // Approaching, or at rest against each other.
+      if (taken[j] != 0 || t_[j] != t || !(rv <= 0.0)) continue;
+      if (!(dist < pair_rcl(scale_, m_[i], m_[j]))) continue;
+      form(i, j, t, fresh);
+      // The new centre of mass may take in a third body in the same pass.
+      taken[i] = alive_[i] == 0 ? 1 : 0;
+      taken[j] = alive_[j] == 0 ? 1 : 0;
+      refresh_tree(t, true);
+    }
+    if (fresh.empty()) return;
+    std::sort(fresh.begin(), fresh.end());
+    fresh.erase(std::unique(fresh.begin(), fresh.end()), fresh.end());
+    std::vector<int> live;
+    for (int f : fresh) {
+      if (alive_[static_cast<std::size_t>(f)] != 0) live.push_back(f);
+    }
+    tree_built_ = false;
+    resolved_ = false;
+    startup(live, t, false);
+    appeared_.insert(appeared_.end(), live.begin(), live.end());
+  }
+
+  // A subsystem of i and j at time t, both corrected to t: each is a single
+  // particle or the centre of mass of a subsystem, whose members join.
+  void form(std::size_t i, std::size_t j, double t, std::vector<int>& fresh) {
+    std::vector<int> ids;
+    std::vector<double> m;
+    std::vector<Vec3> x, v;
+    auto take = [&](std::size_t slot) {
+      const auto at = std::find_if(regs_.begin(), regs_.end(),
+                                   [&](const Regularised& r) { return r.cm == static_cast<int>(slot); });
+      if (at == regs_.end()) {
+        ids.push_back(static_cast<int>(slot));
+        m.push_back(m_[slot]);
+        x.push_back(x_[slot]);
+        v.push_back(v_[slot]);
+        return;
+      }
+      for (std::size_t k = 0; k < at->s.m.size(); ++k) {
+        ids.push_back(at->s.ids[k]);
+        m.push_back(at->s.m[k]);
+        x.push_back(Vec3{x_[slot][0] + at->s.x[k][0], x_[slot][1] + at->s.x[k][1],
+                         x_[slot][2] + at->s.x[k][2]});
+        v.push_back(Vec3{v_[slot][0] + at->s.v[k][0], v_[slot][1] + at->s.v[k][1],
+                         v_[slot][2] + at->s.v[k][2]});
+      }
+      regs_.erase(at);
+    };
+    const bool joined = std::any_of(regs_.begin(), regs_.end(), [&](const Regularised& r) {
+      return r.cm == static_cast<int>(i) || r.cm == static_cast<int>(j);
+    });
+    take(i);
+    take(j);
+    Regularised r;
+    encounters::CentreOfMass c;
+    r.s = encounters::make_subsystem(ids, m, x, v, t, &c);
+    r.cm = *std::min_element(ids.begin(), ids.end());
+    for (int id : ids) rest_slot(static_cast<std::size_t>(id));
+    const auto cm = static_cast<std::size_t>(r.cm);
+    alive_[cm] = 1;
+    m_[cm] = c.m;
+    x_[cm] = c.x;
+    v_[cm] = c.v;
+    events_.push_back(event_of(t, joined ? "join" : "form", r.s));
+    regs_.push_back(std::move(r));
+    fresh.push_back(static_cast<int>(cm));
   }
 
   void check_step(std::size_t i, double t) const {
@@ -370,6 +1072,30 @@ class Integrator {
   std::vector<Vec3> f_;      // forces of the last call, K per particle
   std::vector<double> pot_;  // potentials of the last energy()
   Counters counters_;
+  // Candidates of the pair searches: a tree over the particles' positions.
+  static constexpr int kPairCandidates = 6;
+  // Beyond the perturber radius, how much farther the tree is searched for
+  // a subsystem's perturbers: the tree may be up to kTreeAge of dt_max
+  // old.
+  static constexpr double kPerturberMargin = 0.02;
+  // Where resting slots are parked: far beyond any cluster, near enough
+  // that the libraries' powers of the distance stay finite floats.
+  static constexpr double kRestingPlace = 1e15;
+  EncounterSettings enc_;
+  EncounterScale scale_;
+  std::vector<Regularised> regs_;
+  std::vector<EncounterEvent> events_;
+  std::vector<unsigned char> alive_;  // slot rules of state.h
+  std::vector<double> mass0_;         // the model's masses, by slot
+  std::vector<int> appeared_;         // started up during this step, to schedule
+  std::vector<int> near_, at_;        // scratch of the subsystem passes
+  mutable std::vector<Vec3> xr_, vr_;  // resolved positions and velocities
+  mutable bool resolved_ = false;
+  static constexpr double kTreeAge = 1.0 / 16;  // of dt_max
+  diagnostics::NeighbourTree tree_;
+  std::vector<int> tree_ids_;
+  double tree_time_ = 0.0;
+  bool tree_built_ = false;
 };
 
 }  // namespace hermite

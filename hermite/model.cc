@@ -276,9 +276,12 @@ void write_model(const std::string& path, const Model& model, ModelFormat format
     view.number = model.number;
     view.order = tags.order;
     view.eps = tags.eps;
-    view.program = tags.program;
-    view.version = tags.version;
-    view.command = tags.command;
+    for (const auto& [name, text] :
+         {std::pair<const char*, const std::string&>{"program", tags.program},
+          {"version", tags.version},
+          {"command", tags.command}}) {
+      if (!text.empty()) view.text_attributes.emplace_back(name, text);
+    }
     fileio::write_hdf5_model(path, view);
   } catch (const fileio::FileError& e) {
     throw ModelError(e.what());

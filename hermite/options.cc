@@ -1,4 +1,5 @@
 #include "options.h"
+#include "mass_groups.h"
 
 #include <cmath>
 #include <cstdio>
@@ -54,6 +55,10 @@ double step(const std::string& opt, const std::string& text) {
 
 }  // namespace
 
+bool regularised(const Options& o) {
+  return o.regularise == "on" || (o.regularise.empty() && o.eps == 0.0);
+}
+
 bool Options::was_given(const std::string& option) const {
   for (const std::string& g : given) {
     if (g == option) return true;
@@ -106,7 +111,7 @@ Options parse_options(int argc, const char* const* argv) {
     } else if (arg == "--dt-out") {
       o.dt_out = step(arg, value);
     } else if (arg == "--eps") {
-      o.eps = positive(arg, value);
+      o.eps = non_negative(arg, value);
     } else if (arg == "--eta") {
       o.eta = positive(arg, value);
       if (o.eta > kMaxEta) {
@@ -140,6 +145,27 @@ Options parse_options(int argc, const char* const* argv) {
       o.restart = value;
     } else if (arg == "--core") {
       o.core_csv = value;
+    } else if (arg == "--regularise") {
+      if (value != "on" && value != "off") {
+        throw UsageError("--regularise must be 'on' or 'off', found '" + value + "'");
+      }
+      o.regularise = value;
+    } else if (arg == "--rcl") {
+      o.r_cl = positive(arg, value);
+    } else if (arg == "--dtcl") {
+      o.dt_cl = positive(arg, value);
+    } else if (arg == "--gamma-min") {
+      o.gamma_min = positive(arg, value);
+    } else if (arg == "--gamma-max") {
+      o.gamma_max = positive(arg, value);
+    } else if (arg == "--encounters") {
+      o.encounters_csv = value;
+    } else if (arg == "--mass-groups") {
+      try {
+        o.mass_groups = diagnostics::parse_mass_groups(value);
+      } catch (const std::invalid_argument& e) {
+        throw UsageError(std::string("--mass-groups: ") + e.what());
+      }
     } else {
       throw UsageError("unknown option '" + arg + "'");
     }
@@ -149,6 +175,10 @@ Options parse_options(int argc, const char* const* argv) {
     o.dt_max = o.dt_out;
   }
   if (o.shared_dt > o.dt_out) throw UsageError("--shared-dt must not exceed --dt-out");
+  if (!(o.gamma_min < o.gamma_max)) throw UsageError("--gamma-min must lie below --gamma-max");
+  if (regularised(o) && o.shared_dt > 0.0) {
+    throw UsageError("regularised subsystems need block steps: --shared-dt with --regularise on");
+  }
   return o;
 }
 
@@ -162,7 +192,7 @@ std::string usage(const std::string& program, int order) {
          "  --t-end T        end time; the run stops at the first output at or after it (default "
          "1)\n"
          "  --dt-out D       output interval, a power of two (default 0.125)\n"
-         "  --eps E          softening length (default 0.015625)\n"
+         "  --eps E          softening length (default 0.015625); 0 for an unsoftened run\n"
          "  --eta H          accuracy parameter of the time steps (default " +
          shortest(default_eta(order)) +
          " at this order)\n"
@@ -184,6 +214,21 @@ std::string usage(const std::string& program, int order) {
          "                   --progress may differ from the checkpointed run\n"
          "  --core FILE      density centre, core radius and density, radii about the density\n"
          "                   centre, hard binaries and escapers, as CSV at every output\n"
+         "  --regularise on|off  regularised subsystems for close encounters and binaries\n"
+         "                   (default: on with --eps 0, off otherwise)\n"
+         "  --rcl R          close-encounter distance of a mean-mass pair (default 4 r_h / N,\n"
+         "                   recomputed every time unit)\n"
+         "  --dtcl D         step below which a particle is watched for an encounter\n"
+         "                   (default 0.04 sqrt(R_cl^3 / m_mean))\n"
+         "  --gamma-min G    perturbation below which a pair moves on its Kepler orbit\n"
+         "                   in closed form (default 1e-7)\n"
+         "  --gamma-max G    perturbation above which a pair wider than its R_cl ends\n"
+         "                   (default 0.05)\n"
+         "  --encounters FILE  log of the subsystems formed, changed and ended, as CSV\n"
+         "  --mass-groups B1,B2,...  with --core: groups of particles by initial mass m / <m>\n"
+         "                   (below B1, B1 to B2, ..., above the last), fixed at the start;\n"
+         "                   each adds its r10, r50 about the density centre and the mean mass\n"
+         "                   inside r10 as core columns gK_r10,gK_r50,gK_m10 (K from 0)\n"
          "  --version        the program's version\n"
          "  -h, --help       this text\n";
 }

@@ -26,6 +26,12 @@ struct Options {
   bool have_input = false;                // a model file was named
   std::vector<std::string> given;         // the options named on the command line
   std::string core_csv;                   // density centre, core, binaries; empty: none
+  // Regularised subsystems: "on", "off", or "" (on for an unsoftened run,
+  // off otherwise), and the criteria (0: automatic; regularisation.h).
+  std::string regularise;
+  double r_cl = 0.0, dt_cl = 0.0, gamma_min = 1e-7, gamma_max = 0.05;
+  std::string encounters_csv;       // event log of the subsystems; empty: none
+  std::vector<double> mass_groups;  // group boundaries / initial mean mass; empty: none
   bool help = false;
   bool version = false;  // --version: print the version and stop
   bool was_given(const std::string& option) const;
@@ -67,6 +73,9 @@ void check_end_time(const Options& o, double t0);
 // The warning for an --eta above kEtaWarnFactor times default_eta(order),
 // with that threshold; empty where eta is not above it.
 std::string eta_warning(double eta, int order);
+
+// Whether the run carries regularised subsystems.
+bool regularised(const Options& o);
 
 // True for 2^k, k any integer.
 bool power_of_two(double x);

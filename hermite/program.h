@@ -18,6 +18,7 @@
 #include "checkpoint.h"
 #include "comm.h"
 #include "core_report.h"
+#include "encounter_log.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "model.h"
@@ -128,6 +129,34 @@ int program_main(int argc, char** argv) {
       model = load_model(opt.input, comm);
     }
     check_end_time(opt, model.time);
+    // Regularised subsystems: the criteria of the options, or of the
+    // checkpointed run, which a restart keeps.
+    EncounterSettings enc = encounter_settings(opt);
+    EncounterSection section;
+    bool have_section = false;
+    if (ck) {
+      const auto it = ck->sections.find("subsystems");
+      have_section = it != ck->sections.end();
+      if (have_section) {
+        try {
+          section = decode_encounter_section(it->second);
+        } catch (const std::exception& e) {
+          throw CheckpointError(opt.restart + ": " + e.what());
+        }
+        ck->state.subsystems = section.state;
+      }
+      const EncounterSettings kept = have_section ? section.settings : EncounterSettings{};
+      for (const char* o : {"--regularise", "--rcl", "--dtcl", "--gamma-min", "--gamma-max"}) {
+        if (opt.was_given(o) &&
+            (enc.on != kept.on || enc.r_cl != kept.r_cl || enc.dt_cl != kept.dt_cl ||
+             enc.gamma_min != kept.gamma_min || enc.gamma_max != kept.gamma_max)) {
+          throw UsageError(std::string(o) +
+                           " differs from the checkpointed run's regularisation; a restart "
+                           "continues the run as it was");
+        }
+      }
+      enc = kept;
+    }
     const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
     if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
     const long long first_output = ck ? ck->next_output : 1;
@@ -147,6 +176,8 @@ int program_main(int argc, char** argv) {
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;
     settings.shared_dt = opt.shared_dt;
+    settings.eps = opt.eps;
+    settings.encounters = enc;
     Integrator<K, LibraryBackend<Lib>> integ(model, settings, backend, comm, js, je);
 
     RunInfo info;
@@ -162,8 +193,12 @@ int program_main(int argc, char** argv) {
     RadiiReport radii(opt.radii_csv, comm,
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
     CoreReport core(opt.core_csv, comm, model.size(), opt.eps,
-                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1);
+                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1, opt.mass_groups,
+                    model.mass);
     report.header();
+    EncounterLog encounter_log(
+        opt.encounters_csv, comm,
+        have_section && opt.encounters_csv == section.log_name ? section.log_bytes : -1);
 
     const double clock0 = wtime() - (ck ? ck->wall : 0.0);
     auto wall = [&] { return wtime() - clock0; };
@@ -176,6 +211,16 @@ int program_main(int argc, char** argv) {
       }
     } else {
       integ.start();
+      if (enc.on && comm.root()) {
+        const EncounterScale& sc = integ.encounter_scale();
+        std::printf("%s: regularised subsystems: R_cl = %s%s, dt_cl = %s, gamma_min = %s, "
+                    "gamma_max = %s\n",
+                    name.c_str(), format_number(sc.r_cl).c_str(),
+                    enc.r_cl > 0.0 ? "" : " (4 r_h / N, every time unit)",
+                    format_number(sc.dt_cl).c_str(), format_number(enc.gamma_min).c_str(),
+                    format_number(enc.gamma_max).c_str());
+        std::fflush(stdout);
+      }
       const Energy e0 = integ.energy();
       report.output(model.time, e0, integ.counters(), wall());
       radii.output(model.time, model.mass, integ.positions());
@@ -212,6 +257,15 @@ int program_main(int argc, char** argv) {
         c.report = report.state();
         c.mass = model.mass;
         c.state = integ.export_state();
+        if (enc.on) {
+          EncounterSection es;
+          es.settings = enc;
+          es.log_bytes = encounter_log.bytes();
+          es.state = c.state.subsystems;
+          es.log_name = opt.encounters_csv;
+          c.sections["subsystems"] = encode_encounter_section(es);
+        }
+        c.state.subsystems.clear();
         fileio::write_file(opt.checkpoint, encode_checkpoint(c));
       });
     };
@@ -226,6 +280,10 @@ int program_main(int argc, char** argv) {
       double shown = wall();
       while (integ.time() < tau) {
         integ.step();
+        if (!integ.events().empty()) {
+          encounter_log.write(integ.events());
+          integ.clear_events();
+        }
         stopped = agreed_stop_signal(comm);
         if (stopped != 0) break;
         if (opt.progress > 0.0 && wall() - shown >= opt.progress) {

@@ -27,9 +27,9 @@ Model load_model(const std::string& path, const Comm& comm) {
 }
 
 EnergyError energy_error(const Energy& e, const Energy& e0) {
-  const double change = e.total() - e0.total();
-  if (e0.total() == 0.0) return EnergyError{change, false};
-  return EnergyError{change / std::fabs(e0.total()), true};
+  const double change = e.balance() - e0.balance();
+  if (e0.balance() == 0.0) return EnergyError{change, false};
+  return EnergyError{change / std::fabs(e0.balance()), true};
 }
 
 bool beyond_limit(const EnergyError& error, const Energy& e0, double limit) {
@@ -62,7 +62,8 @@ Report::Report(const RunInfo& info, const Comm& comm, const ReportState* resume,
     csv_ = create_history(path);
     std::fputs(
         "time,kinetic,potential,total,rel_error,particle_steps,block_steps,interactions,"
-        "wall_seconds,abs_error\n",
+        "wall_seconds,abs_error,e_subsys,n_subsys,e_cm,rel_error_cm,e_external,e_escaped,"
+        "n_escaped,m_escaped,work_external\n",
         csv_);
     energy_bytes_ = std::ftell(csv_);
   });
@@ -118,9 +119,14 @@ void Report::output(double t, const Energy& e, const Counters& c, double wall) {
   const double relative = last_error_.relative ? last_error_.value : std::nan("");
   on_root(comm_, [&] {
     if (csv_ == nullptr) return;
-    std::fprintf(csv_, "%.17g,%.17g,%.17g,%.17g,%.9e,%lld,%lld,%.17g,%.6f,%.9e\n", t, e.kinetic,
-                 e.potential, e.total(), relative, c.particle_steps, c.block_steps, c.interactions,
-                 wall, e.total() - e0_.total());
+    const double change = e.balance() - e0_.balance();
+    const double relative_cm = e.cm() != 0.0 ? change / std::fabs(e.cm()) : std::nan("");
+    std::fprintf(csv_,
+                 "%.17g,%.17g,%.17g,%.17g,%.9e,%lld,%lld,%.17g,%.6f,%.9e,%.17g,%d,%.17g,%.9e,%.17g,"
+                 "%.17g,%lld,%.17g,%.17g\n",
+                 t, e.kinetic, e.potential, e.total(), relative, c.particle_steps, c.block_steps,
+                 c.interactions, wall, change, e.subsys, e.n_subsys, e.cm(), relative_cm,
+                 e.external, e.escaped, e.n_escaped, e.m_escaped, e.work_external);
     if (std::fflush(csv_) != 0) {
       throw std::runtime_error(info_.options.energy_csv +
                                ": write failed: " + std::strerror(errno));

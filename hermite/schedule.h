@@ -50,15 +50,20 @@ inline void schedule_add(Schedule& s, double end, int i) {
   b.insert(b.begin() + static_cast<std::ptrdiff_t>(k), std::move(fresh));
 }
 
-// Groups all particles afresh from their times and steps.
+// Groups all particles afresh from their times and steps; with `alive`
+// (empty: all), only those whose flag is set: a resting slot takes no step.
 inline void schedule_build(Schedule& s, const std::vector<double>& t,
-                           const std::vector<double>& dt) {
+                           const std::vector<double>& dt,
+                           const std::vector<unsigned char>& alive = {}) {
   for (auto& b : s.buckets) {
     b.members.clear();
     s.spare.push_back(std::move(b.members));
   }
   s.buckets.clear();
-  for (std::size_t i = 0; i < t.size(); ++i) schedule_add(s, t[i] + dt[i], static_cast<int>(i));
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!alive.empty() && alive[i] == 0) continue;
+    schedule_add(s, t[i] + dt[i], static_cast<int>(i));
+  }
 }
 
 // The end time of the next block step. Requires a non-empty schedule.

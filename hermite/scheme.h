@@ -324,21 +324,40 @@ TwoBodyFit two_body_fit(const Derivs<K>& d) {
   return fit;
 }
 
+// The dominant pair of a particle: the neighbour whose own force term
+// m_j / (r^2 + eps^2) is the largest, seen from the particle. r is the
+// softened separation sqrt(r^2 + eps^2), v2 the square of the relative
+// velocity, vr its component along the separation, m the pair's mass.
+struct DominantPair {
+  double r = std::numeric_limits<double>::infinity();
+  double v2 = 0.0, vr = 0.0, m = 0.0;
+};
+
+// The pace of a pair: the shorter of its dynamical time sqrt(r^3 / m) and
+// r / sqrt(v^2 + 3 v_r^2), which on a two-body orbit is the pair's own
+// |a| / |j|. Both come from the pair's own terms, so the pace stays finite
+// where the forces on a particle balance and its total acceleration (and
+// with it the total |a| / |j|) vanishes: the middle body of the figure-eight
+// orbit, two bodies passing through each other. Infinity for no pair.
+inline double pair_pace(const DominantPair& p) {
+  if (!(p.m > 0.0) || !std::isfinite(p.r)) return std::numeric_limits<double>::infinity();
+  const double dynamical = std::sqrt(p.r * p.r * p.r / p.m);
+  const double sweep2 = p.v2 + 3.0 * p.vr * p.vr;
+  return sweep2 > 0.0 ? std::fmin(dynamical, p.r / std::sqrt(sweep2)) : dynamical;
+}
+
 // Largest step of the eighth-order scheme where one body dominates, in
-// units of the pair's pace: the shorter of the two-body time scale 1 /
-// omega and |a| / |j|, which on a two-body orbit is r / sqrt(v^2 + 3 v_r^2)
-// (v_r the radial velocity). On a circular orbit both are 1 / omega, and
-// with one shared step the scheme is unstable below about 64 steps per
-// orbit (omega h = 0.098), as is an eighth-order Hermite written
-// independently in double precision. On an eccentric orbit |a| / |j| is up
-// to 2.8 times shorter on the way into pericentre, where the step has to
-// shrink ahead of the orbit. Block steps lie between half this and this.
-// Measured (bench/work-precision, eta 0.08), against 0.04 / omega alone:
-// 10 orbits of eccentricity 0.99, |dE/E| 7.0e-6 instead of 1.7e-5 at 4%
-// more steps (order 6 at its default: 2.0e-5); the triple with a circular
-// inner binary, 331,207 steps instead of 658,716 and a median |dE/E| over
-// its orientations of 9.5e-7 instead of 1.8e-6 (order 6: 1.1e-6). With
-// 0.1 here the triple with an inner eccentricity of 0.5 loses a factor 2.
+// units of the dominant pair's pace (pair_pace). On a circular orbit the
+// pace is 1 / omega, and with one shared step the scheme is unstable below
+// about 64 steps per orbit (omega h = 0.098), as is an eighth-order Hermite
+// written independently in double precision. On an eccentric orbit the
+// sweep term r / sqrt(v^2 + 3 v_r^2) is up to 2.8 times shorter on the way
+// into pericentre, where the step has to shrink ahead of the orbit. Block
+// steps lie between half this and this. Measured (bench/work-precision,
+// eta 0.08), against 0.04 / omega alone: 10 orbits of eccentricity 0.99,
+// |dE/E| 7.0e-6 instead of 1.7e-5 at 4% more steps; the triple with a
+// circular inner binary, 331,207 steps instead of 658,716. With 0.1 here
+// the triple with an inner eccentricity of 0.5 loses a factor 2.
 inline constexpr double kEighthOrderStability = 0.08;
 // Misfit of the two-body relations from which the limit is relaxed in
 // proportion: a particle in a grainy field is limited by accuracy long
@@ -348,14 +367,12 @@ inline constexpr double kEighthOrderStability = 0.08;
 inline constexpr double kTwoBodyMisfit = 0.1;
 
 // The stability limit of the eighth-order step: kEighthOrderStability times
-// the pair's pace (the shorter of two_body_fit's time scale and |a| / |j|),
-// relaxed in proportion to the misfit beyond kTwoBodyMisfit.
+// the dominant pair's pace, relaxed in proportion to the misfit of the
+// particle's derivatives to a two-body orbit beyond kTwoBodyMisfit (a
+// particle whose acceleration vanishes has no two-body fit: misfit 1).
 template <int K>
-double eighth_order_limit(const Derivs<K>& d) {
+double eighth_order_limit(const Derivs<K>& d, double pace) {
   const TwoBodyFit fit = two_body_fit<K>(d);
-  double pace = fit.time_scale;
-  const double j = norm(d[1]);
-  if (j > 0.0) pace = std::fmin(pace, norm(d[0]) / j);
   return kEighthOrderStability * pace * std::fmax(1.0, fit.misfit / kTwoBodyMisfit);
 }
 
@@ -367,9 +384,11 @@ double eighth_order_limit(const Derivs<K>& d) {
 // fourth-order step, they took as many steps as order 4 at the same eta
 // and only cost more); where the higher derivatives are all below their
 // floors, the fourth-order criterion. Eighth order also keeps within its
-// stability limit (eighth_order_limit).
+// stability limit (eighth_order_limit) over the dominant pair's pace
+// (pair_pace; infinity: no limit).
 template <int K>
-double step_criterion(const Derivs<K>& d, double h, double eta) {
+double step_criterion(const Derivs<K>& d, double h, double eta,
+                      double pace = std::numeric_limits<double>::infinity()) {
   const Derivs<K> r = resolved_derivatives<K>(d, h);
   double dt;
   if constexpr (K == 2) {
@@ -379,8 +398,29 @@ double step_criterion(const Derivs<K>& d, double h, double eta) {
     dt = generalised_criterion<K>(r, eta);
     if (std::isinf(dt)) dt = aarseth_criterion<K>(r, eta);
   }
-  if constexpr (K == 4) dt = std::fmin(dt, eighth_order_limit<K>(d));
+  if constexpr (K == 4) {
+    if (std::isfinite(pace)) dt = std::fmin(dt, eighth_order_limit<K>(d, pace));
+  }
+  (void)pace;
   return dt;
+}
+
+// The time scale of a particle's first step, from its own derivatives at
+// the start and its dominant pair: the shortest of |a| / |j|,
+// (|a| / |s|)^(1/2) and (|a| / |c|)^(1/3) over the derivatives the order
+// has at the start (d[0 .. K-1]), and the pair's pace. A particle at rest
+// has no jerk, and only its snap or its pair's free fall gives a time
+// scale; one with no finite scale (a lone particle) gets infinity.
+template <int K>
+double startup_time_scale(const Derivs<K>& d, double pace) {
+  const double a = norm(d[0]);
+  double t = pace;
+  if (!(a > 0.0)) return t;
+  for (int n = 1; n < K; ++n) {
+    const double dn = norm(d[n]);
+    if (dn > 0.0) t = std::fmin(t, std::pow(a / dn, 1.0 / n));
+  }
+  return t;
 }
 
 // Default accuracy parameter of each order (the programs' --eta), chosen

@@ -10,6 +10,7 @@ namespace hermite {
 
 std::string softening_fault(double eps, const std::vector<double>& mass,
                             const std::vector<Vec3>& pos) {
+  if (eps == 0.0) return "";  // unsoftened: the self terms are excluded by index
   const std::string head = "eps = " + format_number(eps) + " is too small for single precision: ";
   const float eps2 = static_cast<float>(eps * eps);
   if (!(eps2 >= FLT_MIN)) {

@@ -2,6 +2,7 @@
 // that a run continues as if it had never stopped.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "scheme.h"
@@ -18,10 +19,18 @@ struct Counters {
 // velocities, the 2K derivatives of the acceleration (derivs[i * 2K + q]),
 // each particle's own time and step; the time of the last block step, and
 // the counters. Times are counted from the model's time.
+//
+// Particle slots: a particle keeps its index for the whole run. One that
+// leaves the block-step integration (an escaper, or a member of a
+// regularised subsystem, whose centre of mass takes another slot) keeps its
+// slot with alive 0 and mass 0: it is in no block step and exerts no force.
+// Empty `alive` means every particle is alive.
 struct IntegratorState {
   int derivs = 0;  // K
   std::vector<Vec3> x, v, derivs_of;
   std::vector<double> t, dt;
+  std::vector<unsigned char> alive;
+  std::string subsystems;  // regularised subsystems (regularisation_codec.h); empty: none
   double time = 0.0;
   Counters counters;
   int size() const { return static_cast<int>(x.size()); }

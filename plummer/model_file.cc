@@ -40,9 +40,9 @@ bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, c
   view.mass = m;
   view.pos = &p.x()[0][0];
   view.vel = &v[0][0];
-  if (!version.empty() || !command.empty()) view.program = "plummer_gen";
-  view.version = version;
-  view.command = command;
+  if (!version.empty()) {
+    view.text_attributes = {{"program", "plummer_gen"}, {"version", version}, {"command", command}};
+  }
   try {
     const std::vector<char> image = fileio::hdf5_image(path, view);
     if (std::fwrite(image.data(), 1, image.size(), out) != image.size()) {

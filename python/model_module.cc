@@ -1,5 +1,6 @@
-// Models as numpy arrays: the Plummer sampler of plummer_gen and the model
-// files (text or HDF5) that plummer_gen writes and the integrators read.
+// Models as numpy arrays: the Plummer sampler of plummer_gen, the cluster
+// models of cluster_gen and the model files (text or HDF5) that they write
+// and the integrators read.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "arrays.h"
+#include "cluster.h"
 #include "command_line.h"
 #include "model.h"
 #include "plummer.h"
@@ -64,6 +66,56 @@ py::tuple plummer_model(std::int64_t count, unsigned seed) {
   return py::make_tuple(m, x, v);
 }
 
+// cluster_gen's model for the same options: the same doubles as its file,
+// with the companions and the physical scale. NaN stands for an option
+// not given.
+py::tuple cluster_model(std::int64_t n, std::uint64_t seed, const std::string& profile, double w0,
+                        const std::string& imf, double m_min, double m_max, double binaries,
+                        double a_min, double a_max, const std::string& ecc, double virial,
+                        double mass, double radius, double tidal_radius) {
+  models::ClusterOptions o;
+  o.n = n;
+  o.seed = seed;
+  o.profile = profile;
+  o.w0 = w0;
+  o.imf = imf;
+  o.m_min = m_min;
+  o.m_max = m_max;
+  o.binaries = binaries;
+  o.a_min = a_min;
+  o.a_max = a_max;
+  o.ecc = ecc;
+  o.virial = virial;
+  o.mass = mass;
+  o.radius = radius;
+  o.tidal_radius = tidal_radius;
+  const std::string fault = models::check_options(o);
+  if (!fault.empty()) throw py::value_error(fault);
+  models::Cluster c;
+  {
+    py::gil_scoped_release unlocked;
+    c = models::build_cluster(o);
+  }
+  const auto count = static_cast<py::ssize_t>(c.n);
+  Array m(count), x({count, py::ssize_t{3}}), v({count, py::ssize_t{3}});
+  py::array_t<std::int64_t> companion(count);
+  std::copy(c.m.begin(), c.m.end(), m.mutable_data());
+  std::copy(c.x.begin(), c.x.end(), x.mutable_data());
+  std::copy(c.v.begin(), c.v.end(), v.mutable_data());
+  std::copy(c.companion.begin(), c.companion.end(), companion.mutable_data());
+  py::dict info;
+  info["length_pc"] = c.units.length_pc;
+  info["mass_msun"] = c.units.mass_msun;
+  info["time_myr"] = c.units.time_myr;
+  info["velocity_kms"] = c.units.velocity_kms;
+  info["n_binaries"] = c.n_binaries;
+  info["tidal_radius"] = c.tidal_radius;
+  info["kT"] = c.kT;
+  info["n_soft"] = c.n_soft;
+  info["n_overlap"] = c.n_overlap;
+  return py::make_tuple(m, x, v, companion, info);
+}
+
 py::tuple read_model(const std::string& path) {
   hermite::Model model;
   std::vector<std::string> warnings;
@@ -111,11 +163,16 @@ Array lagrangian_radii(const Array& m, const Array& x, const Array& fractions) {
 PYBIND11_MODULE(_model, mod) {
   namespace py = pybind11;
   using namespace nbforce_py;
-  mod.doc() = "Plummer models and model files.";
+  mod.doc() = "Plummer and cluster models, and model files.";
   mod.attr("default_seed") = plummer::kSeed;
   mod.attr("capacity") = plummer::kCapacity;
   mod.def("count_of", &count_of, py::arg("n"), py::arg("np_"));
   mod.def("plummer", &plummer_model, py::arg("count"), py::arg("seed"));
+  mod.def("cluster", &cluster_model, py::arg("n"), py::arg("seed"), py::arg("profile"),
+          py::arg("w0"), py::arg("imf"), py::arg("m_min"), py::arg("m_max"), py::arg("binaries"),
+          py::arg("a_min"), py::arg("a_max"), py::arg("ecc"), py::arg("virial"), py::arg("mass"),
+          py::arg("radius"), py::arg("tidal_radius"));
+  mod.attr("cluster_default_seed") = models::kDefaultSeed;
   mod.def("lagrangian_radii", &lagrangian_radii, py::arg("m"), py::arg("x"), py::arg("fractions"));
   mod.def("read_model", &read_model, py::arg("path"));
   mod.def("write_model", &write_model, py::arg("path"), py::arg("m"), py::arg("x"), py::arg("v"),

@@ -49,11 +49,14 @@ std::mutex& library_mutex() {
   return m;
 }
 
+// eps = 0 is an unsoftened run, whose self terms are excluded by index.
 void check_eps(double eps) {
+  if (eps == 0.0) return;
   const float eps2 = static_cast<float>(eps * eps);
   if (!(eps > 0.0) || !std::isfinite(eps) || !(eps2 > 0.0f) || !std::isfinite(eps2)) {
-    throw py::value_error("eps must be positive, with eps^2 a finite positive float; found " +
-                          shown(eps));
+    throw py::value_error(
+        "eps must be positive (or 0: unsoftened), with eps^2 a finite positive float; found " +
+        shown(eps));
   }
 }
 
@@ -169,6 +172,7 @@ hermite::Settings make_settings(double eps, double eta, double dt_max,
   hermite::Settings s;
   s.eta = eta;
   s.dt_max = dt_max;
+  s.eps = eps;
   return s;
 }
 

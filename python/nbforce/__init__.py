@@ -22,7 +22,7 @@ from . import _order4
 from . import _order6
 from . import _order8
 
-__all__ = ["forces", "potential", "plummer", "read_model", "write_model", "Hermite", "default_eta",
+__all__ = ["forces", "potential", "plummer", "cluster", "read_model", "write_model", "Hermite", "default_eta",
            "lagrangian_radii", "core", "binaries", "Core", "Binary"]
 
 _ORDERS = {4: _order4, 6: _order6, 8: _order8}
@@ -101,6 +101,15 @@ def _positive(value, name):
     return value
 
 
+def _softening(value):
+    """eps: positive, or 0 for an unsoftened system."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"eps must be a real number, found {value!r}")
+    if float(value) == 0.0:
+        return 0.0
+    return _positive(value, "eps")
+
+
 def _indices(i, n):
     if i is None:
         return np.arange(n, dtype=np.int64)
@@ -143,7 +152,7 @@ def forces(x, v, m, eps, order=4, i=None, a=None, j=None):
     n = m.shape[0]
     x = _in_float_range(_vectors(x, n, "x"), "x")
     v = _in_float_range(_vectors(v, n, "v"), "v")
-    eps = _positive(eps, "eps")
+    eps = _softening(eps)
     if order >= 6:
         if a is None:
             raise TypeError(f"order {order} needs a=, the accelerations of all particles")
@@ -174,7 +183,7 @@ def potential(x, m, eps):
     """
     m = _in_float_range(_masses(m), "m")
     x = _in_float_range(_vectors(x, m.shape[0], "x"), "x")
-    return _finite_results(_order4.potential(x, m, _positive(eps, "eps")), "potentials")
+    return _finite_results(_order4.potential(x, m, _softening(eps)), "potentials")
 
 
 def _int32(value, name):
@@ -213,6 +222,53 @@ def plummer(n=None, np_=None, seed=None, count=None):
     elif not 0 <= seed < 2**32:
         raise ValueError(f"seed must lie in 0 .. 2**32 - 1, found {seed}")
     return _model.plummer(int(count), int(seed))
+
+
+def _option(value, name):
+    """A float option, NaN for None (not given)."""
+    if value is None:
+        return float("nan")
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, found {value!r}")
+    value = float(value)
+    if not np.isfinite(value):
+        raise ValueError(f"{name} must be finite, found {value}")
+    return value
+
+
+def cluster(n, seed=None, profile="plummer", w0=6.0, imf="equal", m_min=None, m_max=None,
+            binaries=0.0, a_min=1.0, a_max=1000.0, ecc="thermal", virial=0.5, mass=None,
+            radius=None, tidal_radius=None):
+    """Star-cluster model of cluster_gen: (m, x, v, companion, info).
+
+    The keywords are cluster_gen's options (--m-min is m_min, and so on; None
+    for an option not given), and the arrays are the doubles of its file for
+    the same options and seed: n stars in standard N-body units, binaries'
+    members adjacent, companion[i] the index of star i's companion or -1.
+    info: the physical scale (length_pc, mass_msun, time_myr, velocity_kms),
+    n_binaries, tidal_radius (N-body units, 0 for Plummer), kT of the
+    systems, n_soft and n_overlap. Raises ValueError for options that
+    cluster_gen refuses, with its message. See models/README.md.
+    """
+    if isinstance(n, bool) or not isinstance(n, numbers.Integral):
+        raise TypeError(f"n must be an integer, found {n!r}")
+    if seed is None:
+        seed = _model.cluster_default_seed
+    elif isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
+        raise TypeError(f"seed must be an integer, found {seed!r}")
+    elif not 0 <= seed < 2**64:
+        raise ValueError(f"seed must lie in 0 .. 2**64 - 1, found {seed}")
+    if not 0 <= n < 2**62:
+        raise ValueError(f"n must lie in 2 .. 67108864, found {n}")
+    for text, name in ((profile, "profile"), (imf, "imf"), (ecc, "ecc")):
+        if not isinstance(text, str):
+            raise TypeError(f"{name} must be a string, found {text!r}")
+    return _model.cluster(int(n), int(seed), profile, _option(w0, "w0"), imf,
+                          _option(m_min, "m_min"), _option(m_max, "m_max"),
+                          _option(binaries, "binaries"), _option(a_min, "a_min"),
+                          _option(a_max, "a_max"), ecc, _option(virial, "virial"),
+                          _option(mass, "mass"), _option(radius, "radius"),
+                          _option(tidal_radius, "tidal_radius"))
 
 
 def read_model(path):
@@ -255,11 +311,17 @@ def write_model(path, m, x, v, t=0.0, format=None):
                               format or "")
 
 
-def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
+def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9), groups=None, centre=None):
     """Radii about the centre of mass holding the given fractions of the mass.
 
     For each fraction f, the distance of the particle, in order of distance,
     at which the enclosed mass first reaches f times the total.
+
+    groups: mass-group boundaries in units of the mean mass (as the
+    integrators' --mass-groups); the result is then an array (groups,
+    fractions) of each group's radii holding the fractions of the group's
+    own mass, about centre (default the centre of mass; core(...).centre
+    gives the --core columns gK_r10, gK_r50). NaN for an empty group.
     """
     m = _masses(m)
     x = _vectors(x, m.shape[0], "x")
@@ -268,7 +330,18 @@ def lagrangian_radii(m, x, fractions=(0.1, 0.5, 0.9)):
     f = _real_array(fractions, "fractions")
     if f.ndim != 1 or np.any(f <= 0) or np.any(f > 1) or np.any(np.diff(f) < 0):
         raise ValueError("fractions must be an ascending sequence of numbers in (0, 1]")
-    return _model.lagrangian_radii(m, x, f)
+    if groups is None:
+        if centre is not None:
+            raise TypeError("centre applies to the radii of mass groups (groups=)")
+        return _model.lagrangian_radii(m, x, f)
+    if f.size == 0:
+        raise ValueError("give at least one fraction")
+    if centre is None:
+        centre = (m[:, None] * x).sum(axis=0) / m.sum()
+    centre = _real_array(centre, "centre")
+    if centre.shape != (3,):
+        raise ValueError(f"centre must have shape (3,), found {centre.shape}")
+    return _cluster.group_radii(m, x, groups, centre, f)
 
 
 def default_eta(order=4):
@@ -325,7 +398,7 @@ class Hermite:
             raise ValueError("the model has no particles")
         x = _in_float_range(_vectors(x, n, "x"), "x")
         v = _in_float_range(_vectors(v, n, "v"), "v")
-        eps = _positive(eps, "eps")
+        eps = _softening(eps)
         eta = _positive(eta, "eta")
         if eta > 1:
             raise ValueError(f"eta must not exceed 1, found {eta:g}: a step would outlast the "
@@ -391,10 +464,11 @@ class Hermite:
 
 Core = _cluster.Core
 Binary = _cluster.Binary
+Group = _cluster.Group
 _CHECKS = (_masses, _vectors, _real_array)
 
 
-def core(m, x, v, eps=0.0, pot=None):
+def core(m, x, v, eps=0.0, pot=None, mass_groups=None):
     """Core diagnostics of a cluster: a Core record.
 
     Fields: centre (the density centre, (3,)), rc, rhoc, r01, r10, r50, r90
@@ -407,8 +481,11 @@ def core(m, x, v, eps=0.0, pot=None):
     integrator gives it; without it the potential of the few particles
     beyond 20 half-mass radii is summed directly in double precision. Needs
     more than 6 particles and a positive mass (ValueError otherwise).
+    mass_groups: boundaries in units of the mean mass, e.g. (0.5, 1, 2, 5),
+    as the integrators' --mass-groups (groups from the masses given); the
+    field groups then holds one Group(count, r10, r50, m10) per group.
     """
-    return _cluster.core(m, x, v, eps, pot, _CHECKS)
+    return _cluster.core(m, x, v, eps, pot, _CHECKS, mass_groups)
 
 
 def binaries(m, x, v, eps=0.0):

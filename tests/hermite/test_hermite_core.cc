@@ -140,9 +140,10 @@ TYPED_TEST(SchemeTest, CriterionScalesWithTheTimeScale) {
     EXPECT_NEAR(hermite::generalised_criterion<K>(d, 0.04), 0.2 * T, 1e-12 * T);
     // Over a step of 2 T every derivative stands far above its rounding
     // floor, which takes off well under 1% of the step. At eighth order
-    // the stability limit binds: its pace |a| / |j| is T.
+    // the stability limit binds where the dominant pair's pace is T.
     const double want = K == 4 ? hermite::kEighthOrderStability * T : 0.2 * T;
-    EXPECT_NEAR(hermite::step_criterion<K>(d, 2.0 * T, 0.04), want, 2e-3 * T);
+    EXPECT_NEAR(hermite::step_criterion<K>(d, 2.0 * T, 0.04, T), want, 2e-3 * T);
+    EXPECT_NEAR(hermite::step_criterion<K>(d, 2.0 * T, 0.04), 0.2 * T, 2e-3 * T);
   }
   const Derivs<K> none{};
   EXPECT_TRUE(std::isinf(hermite::step_criterion<K>(none, 0.1, 0.01)));  // a lone particle
@@ -223,12 +224,12 @@ hermite::Derivs<4> kepler_derivs(double e, double t, double mu) {
 }
 
 // On any two-body orbit the fit gives 1 / sqrt(mu / r^3) and no misfit,
-// whatever the phase, and the eighth-order limit follows the shorter of
-// that and r / sqrt(v^2 + 3 v_r^2), taken here from the orbit's position
-// and velocity: equal on a circle, shorter on the way into pericentre. A
-// particle whose acceleration comes from the whole system and whose higher
-// derivatives from a neighbour has a misfit of 1, and its limit is relaxed
-// tenfold.
+// whatever the phase, and the pair's pace is the shorter of that and
+// r / sqrt(v^2 + 3 v_r^2), which is the orbit's own |a| / |j| (checked
+// against the analytic derivatives): equal on a circle, shorter on the way
+// into pericentre. A particle whose acceleration comes from the whole
+// system and whose higher derivatives from a neighbour has a misfit of 1,
+// and its limit is relaxed tenfold.
 TEST(Scheme, TwoBodyFitOfTheEighthOrderStabilityLimit) {
   const double mu = 0.7;
   for (double e : {0.0, 0.5, 0.9, 0.99}) {
@@ -243,8 +244,16 @@ TEST(Scheme, TwoBodyFitOfTheEighthOrderStabilityLimit) {
       const hermite::TwoBodyFit fit = hermite::two_body_fit<4>(d);
       EXPECT_NEAR(fit.time_scale, omega_t, 1e-6 * omega_t) << "e = " << e << ", t = " << t;
       EXPECT_LT(fit.misfit, 1e-5) << "e = " << e << ", t = " << t;
+      EXPECT_NEAR(sweep, hermite::norm(d[0]) / hermite::norm(d[1]), 1e-9 * sweep);
+      hermite::DominantPair pair;
+      pair.r = r;
+      pair.v2 = v[0] * v[0] + v[1] * v[1];
+      pair.vr = vr;
+      pair.m = mu;
+      const double pace = hermite::pair_pace(pair);
+      EXPECT_NEAR(pace, std::fmin(omega_t, sweep), 1e-12 * pace);
       const double limit = hermite::kEighthOrderStability * std::fmin(omega_t, sweep);
-      EXPECT_NEAR(hermite::eighth_order_limit<4>(d), limit, 1e-6 * limit)
+      EXPECT_NEAR(hermite::eighth_order_limit<4>(d, pace), limit, 1e-6 * limit)
           << "e = " << e << ", t = " << t;
       if (e == 0.0) {
         EXPECT_NEAR(sweep, omega_t, 1e-9 * omega_t);
@@ -258,8 +267,17 @@ TEST(Scheme, TwoBodyFitOfTheEighthOrderStabilityLimit) {
   const hermite::TwoBodyFit fit = hermite::two_body_fit<4>(grainy);
   EXPECT_NEAR(fit.misfit, 1.0, 1e-12);
   EXPECT_NEAR(fit.time_scale, 1.0 / std::sqrt(37.5), 1e-12);
-  EXPECT_NEAR(hermite::eighth_order_limit<4>(grainy),
-              10.0 * hermite::kEighthOrderStability * std::fmin(fit.time_scale, 1.0 / 5.0), 1e-12);
+  EXPECT_NEAR(hermite::eighth_order_limit<4>(grainy, 0.3),
+              10.0 * hermite::kEighthOrderStability * 0.3, 1e-12);
+  // Where the forces balance the total acceleration vanishes; the pair's
+  // pace does not, and neither does the limit.
+  const hermite::Derivs<4> balanced{};
+  hermite::DominantPair pair;
+  pair.r = 0.5;
+  pair.m = 2.0;
+  EXPECT_NEAR(hermite::eighth_order_limit<4>(balanced, hermite::pair_pace(pair)),
+              10.0 * hermite::kEighthOrderStability * std::sqrt(0.125 / 2.0), 1e-12);
+  EXPECT_TRUE(std::isinf(hermite::pair_pace(hermite::DominantPair{})));
 }
 
 TEST(Scheme, BlockStepsHalveDoubleOnlyWhenAlignedAndStayPowersOfTwo) {
@@ -466,8 +484,8 @@ TEST(Options, DefaultsValuesAndRefusals) {
   EXPECT_EQ(parse({"--dt-out", "0.0625"}).dt_max, 0.0625);  // dt_max follows a finer output
 
   const std::vector<std::vector<const char*>> bad = {
-      {"--dt-out", "0.1"}, {"--shared-dt", "3"},  {"--eps", "0"}, {"--eta", "x"},
-      {"--t-end"},         {"--colour", "red"},   {"-x"},         {"a.inp", "b.inp"},
+      {"--dt-out", "0.1"}, {"--shared-dt", "3"},  {"--eps", "-1"}, {"--eta", "x"},
+      {"--t-end"},         {"--colour", "red"},   {"-x"},          {"a.inp", "b.inp"},
       {"--dt-max", "1"},   {"--shared-dt", "0.5"}};
   for (const auto& args : bad) {
     EXPECT_THROW(parse(args), hermite::UsageError) << args[0];

@@ -77,6 +77,15 @@ TEST_P(Kepler, OrbitsMatchTheAnalyticSolution) {
   }
 }
 
+// Unsoftened (eps 0): the library never meets a particle's own record,
+// and the orbit comes out as the barely softened one does.
+TEST_P(Kepler, UnsoftenedOrbitsMatchTheAnalyticSolution) {
+  if (program(GetParam()).empty()) GTEST_SKIP() << "program not built";
+  const OrbitErrors err = run_binary(Binary{0.9, 0.0, 0.0}, "--eps 0", 0.0);
+  EXPECT_LT(err.position, 1e-5);
+  EXPECT_LT(err.energy, 2e-6);
+}
+
 // With the default softening the orbit is no longer a Kepler ellipse, but
 // its energy is still kept.
 TEST_P(Kepler, SoftenedOrbitsKeepTheirEnergy) {
@@ -129,6 +138,50 @@ TEST_F(FewBodyRuns, PythagoreanStepsStayBoundedAsEtaFalls) {
     std::printf("order %d, Pythagorean problem to t = 2: %.0f steps at eta 1e-3, %.0f at 1e-4\n",
                 order, steps[0], steps[1]);
     EXPECT_LE(steps[1], 20.0 * steps[0]) << "order " << order;
+  }
+}
+
+// Where the forces on a particle balance, its acceleration vanishes, and a
+// step limit taken from the total |a| / |j| would be zero: the middle body
+// of the figure-eight orbit starts so, and two softened bodies falling
+// through each other pass through such a point. Each order runs both, and
+// the figure-eight comes back to its start after one period (6.32591398).
+// Two particles at rest 1e-8 apart inside a softening of 1e-6 have no jerk
+// at the start: a first trial step of dt_max carried them through each
+// other at orders 6 and 8.
+TEST_F(FewBodyRuns, BalancedForcesAndPairsAtRestRunAtEveryOrder) {
+  const std::string eight =
+      "0000\n000003\n0.0\n"
+      "000000 1 0.97000436 -0.24308753 0 0.466203685 0.43236573 0\n"
+      "000001 1 -0.97000436 0.24308753 0 0.466203685 0.43236573 0\n"
+      "000002 1 0 0 0 -0.93240737 -0.86473146 0\n";
+  const std::string fall =
+      "0000\n000002\n0.0\n000000 0.5 -1 0 0 0.2 0 0\n000001 0.5 1 0 0 -0.2 0 0\n";
+  const std::string rest = "0000\n000002\n0.0\n000000 0.5 0 0 0 0 0 0\n000001 0.5 1e-8 0 0 0 0 0\n";
+  for (int order : {4, 6, 8}) {
+    if (program(order).empty()) continue;
+    write("eight.inp", eight);
+    Outcome o =
+        run(command(order, "eight.inp --t-end 6.375 --eps 1e-6 --energy e.csv --snapshots s"));
+    ASSERT_EQ(o.status, 0) << "order " << order << ": " << o.err;
+    EXPECT_LT(std::fabs(read_csv(dir_ / "e.csv").back()[kRelError]), 1e-6) << "order " << order;
+    // At t = 6.375, 0.049 after the period, the middle body is back near
+    // the origin, moving at its starting velocity (speed 1.27).
+    const hermite::Model m = hermite::read_model((dir_ / "s0051.inp").string());
+    const double late = 6.375 - 6.32591398;
+    EXPECT_NEAR(m.pos[2][0], -0.93240737 * late, 2e-3) << "order " << order;
+    EXPECT_NEAR(m.pos[2][1], -0.86473146 * late, 2e-3) << "order " << order;
+
+    write("fall.inp", fall);
+    o = run(command(order, "fall.inp --t-end 20 --eps 0.1 --energy e.csv"));
+    ASSERT_EQ(o.status, 0) << "order " << order << ": " << o.err;
+    EXPECT_LT(std::fabs(read_csv(dir_ / "e.csv").back()[kRelError]), 1e-5) << "order " << order;
+
+    write("rest.inp", rest);
+    // Some 150 periods of the pair's oscillation inside the softening.
+    o = run(command(order, "rest.inp --t-end 0x1p-20 --dt-out 0x1p-20 --eps 1e-6 --energy e.csv"));
+    ASSERT_EQ(o.status, 0) << "order " << order << ": " << o.err;
+    EXPECT_LT(std::fabs(read_csv(dir_ / "e.csv").back()[kRelError]), 1e-5) << "order " << order;
   }
 }
 

@@ -71,3 +71,28 @@ def cloud(n, seed):
     j = rng.normal(size=(n, 3))
     m = rng.uniform(0.5, 1.5, size=n) / n
     return x, v, m, a, j
+
+
+def systems_kT(m, x, v, eps=0.0):
+    """kT of the core diagnostics from scipy's k-d tree: 2/3 of the kinetic
+    energy of the systems (bound pairs of mutual nearest neighbours merged
+    into their centres of mass) in the centre-of-mass frame, over their
+    number."""
+    from scipy.spatial import cKDTree
+    _, idx = cKDTree(x).query(x, k=2)
+    nearest = idx[:, 1]
+    n = len(m)
+    i = np.arange(n)
+    j = nearest
+    mutual = nearest[j] == i
+    r = np.linalg.norm(x[j] - x[i], axis=1)
+    w2 = ((v[j] - v[i]) ** 2).sum(axis=1)
+    mu = m * m[j] / (m + m[j])
+    bound = mutual & (m * m[j] / np.sqrt(r * r + eps * eps) > 0.5 * mu * w2)
+    vcm = (m[:, None] * v).sum(axis=0) / m.sum()
+    u = v - vcm
+    kinetic = 0.5 * (m[:, None] * u * u).sum()
+    # Each pair's internal kinetic energy leaves the sum (counted once).
+    pairs = bound & (i < j)
+    kinetic -= (0.5 * mu * w2)[pairs].sum()
+    return 2 / 3 * kinetic / (n - pairs.sum())

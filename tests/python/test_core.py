@@ -9,6 +9,7 @@ import pytest
 
 import nbforce
 from conftest import program
+import reference
 
 COLUMNS = "time,xd,yd,zd,rc,rhoc,r01,r10,r50,r90,nbin,ebin,nesc"
 
@@ -66,7 +67,7 @@ def test_binaries_lists_the_planted_pair():
     assert b.energy == pytest.approx(m[3] * m[8] / 2e-3, rel=1e-6)
     c = nbforce.core(m, x, v)
     assert c.nbin == 1 and c.ebin == b.energy
-    assert c.kT == pytest.approx(2 / 3 * 0.5 * (m[:, None] * v**2).sum() / len(m), rel=1e-3)
+    assert c.kT == pytest.approx(reference.systems_kT(m, x, v), rel=1e-12)
 
 
 @pytest.mark.parametrize("call, error, text", [

@@ -1,0 +1,41 @@
+// Energies and two-body elements of subsystems and pairs (G = 1).
+#include <cmath>
+
+#include "subsystem.h"
+#include "vec3.h"
+
+namespace encounters {
+
+double internal_energy(const Subsystem& s) {
+  double kinetic = 0.0, potential = 0.0;
+  const std::size_t n = s.m.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    kinetic += 0.5 * s.m[i] * dot(s.v[i], s.v[i]);
+    for (std::size_t j = i + 1; j < n; ++j)
+      potential -= s.m[i] * s.m[j] / norm(sub(s.x[j], s.x[i]));
+  }
+  return kinetic + potential;
+}
+
+PairElements pair_elements(double m1, double m2, const Vec3& dx, const Vec3& dv) {
+  const double mtot = m1 + m2;
+  const double mu = m1 * m2 / mtot;
+  const double r = norm(dx);
+  PairElements el;
+  el.binding = m1 * m2 / r - 0.5 * mu * dot(dv, dv);
+  el.a = m1 * m2 / (2.0 * el.binding);
+  // Eccentricity vector (v x h) / M - r / |r|: accurate also for e near 1,
+  // where 1 - h^2 / (M a) loses digits.
+  const Vec3 h = cross(dx, dv);
+  const Vec3 vh = cross(dv, h);
+  const Vec3 ev{vh[0] / mtot - dx[0] / r, vh[1] / mtot - dx[1] / r, vh[2] / mtot - dx[2] / r};
+  el.e = norm(ev);
+  return el;
+}
+
+double relative_perturbation(double m1, double m2, const Vec3& dx, const Vec3& df) {
+  const double r2 = dot(dx, dx);
+  return norm(df) * r2 / (m1 + m2);
+}
+
+}  // namespace encounters

@@ -1,0 +1,178 @@
+// How the block-step integration carries regularised subsystems
+// (encounters/): the settings and scales of the close-encounter criteria,
+// the record of one subsystem as the integrator holds it, and the
+// double-precision terms between a subsystem's members and its perturbers.
+// The integrator (integrator.h) decides when a subsystem forms and ends;
+// encounters/ integrates its internal motion. docs/close-encounters.md
+// describes the whole.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "pair_terms.h"
+#include "scheme.h"
+#include "subsystem.h"
+
+namespace hermite {
+
+// The close-encounter criteria (Aarseth 2003, "Gravitational N-Body
+// Simulations", chapters 5 and 9), on the command line of the programs.
+struct EncounterSettings {
+  bool on = false;
+  // > 0: the close-encounter distance of a pair of mean mass, fixed. 0:
+  // R_cl = 4 r_h / N (r_h the half-mass radius), recomputed every
+  // kScaleInterval time units.
+  double r_cl = 0.0;
+  // > 0: the step below which a particle is watched for an encounter. 0:
+  // dt_cl = kCloseStep sqrt(R_cl^3 / m_mean): a particle whose step has
+  // shrunk to this is within a few steps of a pericentre at R_cl.
+  double dt_cl = 0.0;
+  // A pair less perturbed than gamma_min relative to its own force moves
+  // on its Kepler orbit in closed form (about 1e-7, Aarseth 2003); a pair
+  // more perturbed than gamma_max and wider than its R_cl ends (the
+  // published range is 0.01 to 0.25).
+  double gamma_min = 1e-7;
+  double gamma_max = 0.05;
+};
+
+// Aarseth's close-encounter step, sqrt((R_cl^3 / m) ) times this.
+inline constexpr double kCloseStep = 0.04;
+// How often an automatic R_cl is recomputed, in time units.
+inline constexpr double kScaleInterval = 1.0;
+// A pair ends beyond this many of its R_cl (hysteresis: it forms inside
+// one).
+inline constexpr double kDissolveFactor = 2.0;
+
+// The criteria's scales at the current time (checkpointed with the
+// subsystems).
+struct EncounterScale {
+  double r_cl = 0.0, dt_cl = 0.0;
+  double m_mean = 0.0;  // mean particle mass
+  double m_max = 0.0;   // largest particle mass, for the perturber radius
+  double next_update = 0.0;
+};
+
+// R_cl of a pair of masses mi, mj: the mean-mass distance scaled by the
+// pair's mass over twice the mean mass.
+inline double pair_rcl(const EncounterScale& s, double mi, double mj) {
+  return s.r_cl * (mi + mj) / (2.0 * s.m_mean);
+}
+
+// One subsystem as the integrator carries it: the members' internal motion
+// (relative to their centre of mass, at the centre of mass's time), the
+// slot of the centre of mass among the integrator's particles, and the
+// perturbers found at the centre of mass's last step with the perturbation
+// they made.
+struct Regularised {
+  encounters::Subsystem s;
+  int cm = -1;
+  std::vector<int> perturbers;
+  double gamma = 0.0;
+};
+
+// A formation, change or end of a subsystem, for the event log.
+struct EncounterEvent {
+  double t = 0.0;
+  std::string kind;  // "form", "join", "leave", "dissolve"
+  std::vector<int> ids;
+  double a = 0.0, e = 0.0, binding = 0.0;  // of the innermost pair, or the pair
+};
+
+// The size of a subsystem: its largest member distance from the centre of
+// mass, or for a bound pair its apocentre distance about the centre of mass
+// scaled to the whole relative orbit, a (1 + e).
+inline double subsystem_size(const encounters::Subsystem& s) {
+  if (s.m.size() == 2) {
+    const Vec3 dx{s.x[1][0] - s.x[0][0], s.x[1][1] - s.x[0][1], s.x[1][2] - s.x[0][2]};
+    const Vec3 dv{s.v[1][0] - s.v[0][0], s.v[1][1] - s.v[0][1], s.v[1][2] - s.v[0][2]};
+    const encounters::PairElements el = encounters::pair_elements(s.m[0], s.m[1], dx, dv);
+    if (el.a > 0.0 && el.e < 1.0) return el.a * (1.0 + el.e);
+    return norm(dx);
+  }
+  double r = 0.0;
+  for (const Vec3& x : s.x) r = std::fmax(r, norm(x));
+  return 2.0 * r;
+}
+
+// The distance within which a body of mass m_max perturbs a subsystem of
+// size R and mass M by at least gamma_min: its tidal acceleration across
+// the subsystem, 2 m_max R / d^3, against the internal M / R^2.
+inline double perturber_radius(double size, double mass, double m_max, double gamma_min) {
+  return size * std::cbrt(2.0 * m_max / (mass * gamma_min));
+}
+
+// The terms of a perturber p on the members of a subsystem less those on
+// its centre of mass (its acceleration and derivatives relative to the
+// members, out[0 .. K-1] added to), mass weighted: what the centre of mass
+// feels beyond the point-mass force. p: the perturber's position,
+// velocity, acceleration and jerk; cm: the centre of mass's; mem: the
+// members' absolute states. Softened by eps2 as the library softens the
+// point-mass term, so that the two cancel far away.
+template <int K>
+void add_member_terms_on_cm(const Vec3* p, double mp, const Vec3* cm, double mass,
+                            const std::vector<double>& m, const std::vector<std::array<Vec3, 4>>& mem,
+                            double eps2, Vec3* out) {
+  auto minus = [](const Vec3& a, const Vec3& b) {
+    return Vec3{a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+  };
+  Vec3 sum[K] = {}, mono[K] = {};
+  for (std::size_t k = 0; k < m.size(); ++k) {
+    Vec3 one[K] = {};
+    add_pair_terms<K>(minus(p[0], mem[k][0]), minus(p[1], mem[k][1]), minus(p[2], mem[k][2]),
+                      minus(p[3], mem[k][3]), mp, eps2, one);
+    for (int n = 0; n < K; ++n) {
+      for (int c = 0; c < 3; ++c) sum[n][c] += m[k] / mass * one[n][c];
+    }
+  }
+  add_pair_terms<K>(minus(p[0], cm[0]), minus(p[1], cm[1]), minus(p[2], cm[2]),
+                    minus(p[3], cm[3]), mp, eps2, mono);
+  for (int n = 0; n < K; ++n) {
+    for (int c = 0; c < 3; ++c) out[n][c] += sum[n][c] - mono[n][c];
+  }
+}
+
+// The terms of a subsystem's members on a perturber p less those of the
+// centre of mass as one body: what the perturber feels beyond the
+// point-mass force of the subsystem.
+template <int K>
+void add_member_terms_on_perturber(const Vec3* p, const Vec3* cm, double mass,
+                                   const std::vector<double>& m,
+                                   const std::vector<std::array<Vec3, 4>>& mem, double eps2,
+                                   Vec3* out) {
+  auto minus = [](const Vec3& a, const Vec3& b) {
+    return Vec3{a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+  };
+  Vec3 mono[K] = {};
+  for (std::size_t k = 0; k < m.size(); ++k) {
+    add_pair_terms<K>(minus(mem[k][0], p[0]), minus(mem[k][1], p[1]), minus(mem[k][2], p[2]),
+                      minus(mem[k][3], p[3]), m[k], eps2, out);
+  }
+  add_pair_terms<K>(minus(cm[0], p[0]), minus(cm[1], p[1]), minus(cm[2], p[2]), minus(cm[3], p[3]),
+                    mass, eps2, mono);
+  for (int n = 0; n < K; ++n) {
+    for (int c = 0; c < 3; ++c) out[n][c] -= mono[n][c];
+  }
+}
+
+// The members' accelerations and jerks from each other, for their
+// absolute derivatives (the centre of mass's plus these).
+inline void internal_terms(const encounters::Subsystem& s, std::vector<std::array<Vec3, 4>>& out) {
+  out.assign(s.m.size(), std::array<Vec3, 4>{});
+  for (std::size_t k = 0; k < s.m.size(); ++k) {
+    Vec3 aj[2] = {};
+    for (std::size_t l = 0; l < s.m.size(); ++l) {
+      if (l == k) continue;
+      const Vec3 dx{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]};
+      const Vec3 dv{s.v[l][0] - s.v[k][0], s.v[l][1] - s.v[k][1], s.v[l][2] - s.v[k][2]};
+      add_pair_terms<2>(dx, dv, Vec3{}, Vec3{}, s.m[l], 0.0, aj);
+    }
+    out[k][0] = s.x[k];
+    out[k][1] = s.v[k];
+    out[k][2] = aj[0];
+    out[k][3] = aj[1];
+  }
+}
+
+}  // namespace hermite
