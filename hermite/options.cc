@@ -93,11 +93,16 @@ Options parse_options(int argc, const char* const* argv) {
       arg.resize(eq);
     }
     // An option this program does not know is named as such, whether or
-    // not something follows it.
+    // not something follows it. Every option that takes a value is listed
+    // here (the test Options.EveryOptionOfTheUsageIsKnown holds the list to
+    // the usage text).
     static const char* const kValued[] = {
-        "--t-end",     "--dt-out",          "--eps",        "--eta",     "--dt-max",
-        "--shared-dt", "--energy-limit",    "--progress",   "--energy",  "--snapshots",
-        "--radii",     "--snapshot-format", "--checkpoint", "--restart", "--core"};
+        "--t-end",      "--dt-out",     "--eps",          "--eta",
+        "--dt-max",     "--shared-dt",  "--energy-limit", "--progress",
+        "--energy",     "--snapshots",  "--radii",        "--snapshot-format",
+        "--checkpoint", "--restart",    "--core",         "--regularise",
+        "--rcl",        "--dtcl",       "--gamma-min",    "--gamma-max",
+        "--encounters", "--mass-groups"};
     bool known = false;
     for (const char* k : kValued) known = known || arg == k;
     if (!known) throw UsageError("unknown option '" + arg + "'");

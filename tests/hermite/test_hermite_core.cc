@@ -509,6 +509,25 @@ TEST(Options, DefaultsValuesAndRefusals) {
   EXPECT_FALSE(hermite::power_of_two(0.75));
 }
 
+// Every option the usage text names is known to the parser: a value that
+// does not suit it may be refused, but never as an unknown option.
+TEST(Options, EveryOptionOfTheUsageIsKnown) {
+  const std::string text = hermite::usage("hermite4", 4);
+  int seen = 0;
+  for (std::size_t at = text.find("  --"); at != std::string::npos;
+       at = text.find("  --", at + 1)) {
+    const std::size_t end = text.find_first_of(" \n", at + 2);
+    const std::string option = text.substr(at + 2, end - at - 2);
+    ++seen;
+    try {
+      parse({option.c_str(), "1"});
+    } catch (const hermite::UsageError& e) {
+      EXPECT_EQ(std::string(e.what()).find("unknown option"), std::string::npos) << option;
+    }
+  }
+  EXPECT_GT(seen, 15);
+}
+
 TEST(Options, EnergyLimitProgressAndEndTime) {
   const hermite::Options d = parse({});
   EXPECT_EQ(d.energy_limit, 1e-2);
