@@ -75,7 +75,10 @@ endif()
 # the baseline, compiled for the compiler's default target; each later one
 # is an -march level, and the choice takes the last one the CPU can run.
 # The names are also those NBFORCE_HOST_ISA takes.
-set(NBFORCE_HOST_VARIANT_LEVELS x86-64 x86-64-v3 x86-64-v4)
+# A quick build (scripts/test without --full) takes the baseline and
+# -march=native alone: "x86-64;native".
+set(NBFORCE_HOST_VARIANT_LEVELS "x86-64;x86-64-v3;x86-64-v4" CACHE STRING
+    "The host kernels' instruction-set variants: the baseline first, then -march levels")
 
 # The run-time choice needs -fno-weak: it makes every inline function and
 # template instance of a variant's kernel source a local copy, so that the

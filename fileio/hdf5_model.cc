@@ -120,13 +120,21 @@ void check_finite(const std::string& path, const std::vector<double>& v, const c
 
 }  // namespace
 
-bool hdf5_name(const std::string& path) {
-  auto ends = [&](const char* s) {
+std::size_t hdf5_suffix(const std::string& path) {
+  for (const char* s : {".h5", ".hdf5"}) {
     const std::size_t k = std::strlen(s);
-    return path.size() > k && path.compare(path.size() - k, k, s) == 0;
-  };
-  return ends(".h5") || ends(".hdf5");
+    if (path.size() <= k) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < k; ++i) {
+      const char c = path[path.size() - k + i];
+      same = same && (c == s[i] || (c >= 'A' && c <= 'Z' && c - 'A' + 'a' == s[i]));
+    }
+    if (same) return k;
+  }
+  return 0;
 }
+
+bool hdf5_name(const std::string& path) { return hdf5_suffix(path) > 0; }
 
 bool is_hdf5_file(const std::string& path) {
   static const unsigned char kSignature[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
@@ -215,6 +223,19 @@ ModelData read_hdf5_model(const std::string& path) {
   read_attribute(path, file.get(), "time", H5T_NATIVE_DOUBLE, &m.time);
   if (H5Aexists(file.get(), "number") > 0) {
     read_attribute(path, file.get(), "number", H5T_NATIVE_INT, &m.number);
+  }
+  // The integrators work in N-body units, G = 1: a model of another G
+  // would be integrated with the wrong forces.
+  if (H5Aexists(file.get(), "G") > 0) {
+    double g = 0.0;
+    read_attribute(path, file.get(), "G", H5T_NATIVE_DOUBLE, &g);
+    if (g != 1.0) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.9g", g);
+      fail(path, std::string("the model is in units with G = ") + text +
+                     "; the integrators take N-body units, G = 1 (multiply the masses by G "
+                     "first)");
+    }
   }
   if (count <= 0 || count > 100000000LL) {
     fail(path, "the particle count N = " + std::to_string(count) + " is out of range");

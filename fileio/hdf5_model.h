@@ -25,8 +25,8 @@ struct ModelView {
   int number = 0;
   int order = 0;
   double eps = 0.0;
-  // Written only where set: nothing of these goes into the files of the
-  // integrators and plummer_gen.
+  // Written only where set; the integrators and plummer_gen set the text
+  // attributes program, version and command (their provenance).
   const std::int64_t* companion = nullptr;
   std::vector<std::pair<std::string, double>> number_attributes;
   std::vector<std::pair<std::string, std::string>> text_attributes;
@@ -47,14 +47,20 @@ void write_hdf5_model(const std::string& path, const ModelView& model);
 
 // Throws FileError for a file that is not HDF5, lacks a dataset or an
 // attribute, has datasets of mismatched or wrong shapes, ids out of
-// sequence, masses that are not positive or values that are not finite.
+// sequence, masses that are not positive or values that are not finite, or
+// a G attribute other than 1 (the integrators work in N-body units; a file
+// without G is taken as G = 1).
 ModelData read_hdf5_model(const std::string& path);
 
 // Whether the file begins with the HDF5 signature (false where it cannot
 // be read).
 bool is_hdf5_file(const std::string& path);
 
-// Whether the name asks for HDF5: it ends in .h5 or .hdf5.
+// Whether the name asks for HDF5: it ends in .h5 or .hdf5, in any case
+// (.H5 too).
 bool hdf5_name(const std::string& path);
+
+// The length of that ending (3 or 5), 0 where there is none.
+std::size_t hdf5_suffix(const std::string& path);
 
 }  // namespace fileio

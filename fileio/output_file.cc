@@ -58,6 +58,22 @@ void sync_folder(const std::string& folder) {
 
 }  // namespace
 
+int open_in_place(const std::string& path, int flags, unsigned mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | flags, mode);
+  if (fd < 0 && errno == ENXIO) {
+    throw FileError("no process reads the FIFO '" + path +
+                    "': start its reader first (a FIFO is not waited on)");
+  }
+  if (fd < 0) fail(path, "cannot open for writing", errno);
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) < 0) {
+    const int err = errno;
+    ::close(fd);
+    fail(path, "cannot open for writing", err);
+  }
+  return fd;
+}
+
 std::string folder_of(const std::string& path) {
   const auto slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -73,8 +89,7 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   if (!exists && errno != ENOENT) fail(path, "cannot inspect", errno);
   int fd = -1;
   if (exists && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
-    fd = ::open(target_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) fail(path, "cannot open for writing", errno);
+    fd = open_in_place(target_, O_NOCTTY);
     in_place_ = true;
   } else if (exists && !S_ISREG(st.st_mode)) {
     const char* kind = S_ISDIR(st.st_mode)   ? "it is a directory"

@@ -7,7 +7,8 @@
 // keeps the old one's mode (and owner, where allowed). A symbolic link is
 // followed to its target, which is replaced; the link stays. A FIFO or a
 // character device (a pipe, /dev/null, /dev/full, a terminal) is written
-// in place. Anything else (a directory, a block device, a socket) is
+// in place; a FIFO that no process reads is refused at once rather than
+// waited on. Anything else (a directory, a block device, a socket) is
 // refused.
 #pragma once
 
@@ -57,6 +58,13 @@ void write_file(const std::string& path, const std::string& bytes);
 // The follow-up of a second stop signal: removes the temporary file being
 // written under a name, if any. Async-signal-safe.
 void remove_pending_temp() noexcept;
+
+// Opens PATH for writing in place (O_WRONLY plus FLAGS, e.g. O_CREAT |
+// O_TRUNC) without waiting: a FIFO is opened non-blocking, and one that no
+// process reads is refused (FileError: "no process reads the FIFO") instead
+// of blocking the run, and its stop signals, until a reader comes; the
+// descriptor returned blocks as usual. Throws FileError naming the cause.
+int open_in_place(const std::string& path, int flags, unsigned mode = 0666);
 
 // The folder that holds PATH: "." for a bare name, "/" for a file at the root.
 std::string folder_of(const std::string& path);

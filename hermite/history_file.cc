@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "output_file.h"
+
 namespace hermite {
 
 std::FILE* reopen_history(const std::string& path, long long bytes) {
@@ -33,9 +35,24 @@ std::FILE* reopen_history(const std::string& path, long long bytes) {
   return f;
 }
 
-HistoryFile::HistoryFile(const std::string& path, const std::string& header) : path_(path) {
-  file_ = std::fopen(path.c_str(), "w");
-  if (file_ == nullptr) throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
+std::FILE* create_history(const std::string& path) {
+  int fd = -1;
+  try {
+    fd = fileio::open_in_place(path, O_CREAT | O_TRUNC);
+  } catch (const fileio::FileError& e) {
+    throw std::runtime_error(e.what());
+  }
+  std::FILE* f = ::fdopen(fd, "w");
+  if (f == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    throw std::runtime_error(path + ": cannot create: " + std::strerror(err));
+  }
+  return f;
+}
+
+HistoryFile::HistoryFile(const std::string& path, const std::string& header)
+    : path_(path), file_(create_history(path)) {
   std::fputs(header.c_str(), file_);
   end_row();
 }

@@ -12,6 +12,11 @@ namespace hermite {
 // run. Throws std::runtime_error where the file is missing or shorter.
 std::FILE* reopen_history(const std::string& path, long long bytes);
 
+// Creates (or empties) PATH for a new history. A FIFO is written in place
+// and refused at once where no process reads it, rather than waited on.
+// Throws std::runtime_error naming the cause.
+std::FILE* create_history(const std::string& path);
+
 // One CSV history: created with its header line, or continued at the length
 // a checkpoint recorded. A row is printed into file() and closed by
 // end_row(), which flushes it and throws std::runtime_error when the write

@@ -14,6 +14,25 @@
 #include "output_file.h"
 
 namespace hermite {
+
+void check_regular(const std::string& path) {
+  // A directory opens as a stream that fails on its first read, a device
+  // such as /dev/zero never ends, and opening a FIFO waits for a writer:
+  // name each before opening.
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return;  // the open names the fault
+  const char* kind = S_ISDIR(st.st_mode)                          ? "a directory"
+                     : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                     : S_ISFIFO(st.st_mode)                       ? "a FIFO (named pipe)"
+                     : S_ISSOCK(st.st_mode)                       ? "a socket"
+                     : !S_ISREG(st.st_mode)                       ? "a special file"
+                                                                  : nullptr;
+  if (kind != nullptr) {
+    throw ModelError(path + ": is " + std::string(kind) +
+                     ", not a model file (a model is read from a regular file)");
+  }
+}
+
 namespace {
 
 std::vector<std::string> fields_of(const std::string& line) {
@@ -31,11 +50,7 @@ class Reader {
   explicit Reader(const std::string& path) : path_(path) {
     // A directory opens as a stream that fails on its first read, and a
     // device such as /dev/zero never ends: name either before reading.
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) fail_file("is a directory, not a model file");
-      if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) fail_file("is a device, not a model file");
-    }
+    check_regular(path);
     in_.open(path);
     if (!in_) fail_file(std::string("cannot open: ") + std::strerror(errno));
   }
@@ -45,9 +60,13 @@ class Reader {
   bool next(std::string& line) {
     line.clear();
     bool any = false;
+    newline_ = false;
     for (int c; (c = in_.get()) != std::char_traits<char>::eof();) {
       any = true;
-      if (c == '\n') break;
+      if (c == '\n') {
+        newline_ = true;
+        break;
+      }
       if (line.size() >= kMaxModelLine) {
         ++line_no_;
         fail("the line is longer than " + std::to_string(kMaxModelLine) +
@@ -67,6 +86,10 @@ class Reader {
   [[noreturn]] void fail_file(const std::string& what) const {
     throw ModelError(path_ + ": " + what);
   }
+  // Whether the line last read ended with a newline (the last line of a
+  // file may not).
+  bool newline() const { return newline_; }
+  const std::string& path() const { return path_; }
   // Points the messages at the line that is missing.
   void past_end() { ++line_no_; }
 
@@ -109,13 +132,21 @@ class Reader {
   std::string path_;
   std::ifstream in_;
   int line_no_ = 0;
+  bool newline_ = false;
 };
+
+// Width of a particle line as written: its length less trailing blanks.
+std::size_t width_of(const std::string& line) {
+  const auto last = line.find_last_not_of(" \t");
+  return last == std::string::npos ? 0 : last + 1;
+}
 
 const char* const kParticleFields[8] = {"index", "mass", "x", "y", "z", "vx", "vy", "vz"};
 
 }  // namespace
 
-Model read_model(const std::string& path) {
+Model read_model(const std::string& path, std::vector<std::string>* warnings) {
+  check_regular(path);
   if (fileio::is_hdf5_file(path)) {
     fileio::ModelData d;
     try {
@@ -152,6 +183,13 @@ Model read_model(const std::string& path) {
   m.pos.reserve(static_cast<std::size_t>(n));
   m.vel.reserve(static_cast<std::size_t>(n));
   std::string line;
+  // Widths of the particle lines: one width throughout when a program
+  // wrote the file, so a last line of another width and without its line
+  // end was cut short (a truncated number still reads as a number:
+  // -1.5432E-0, or -1.5). Lines written by hand end in a newline as a rule
+  // and may differ in width.
+  std::size_t width = 0;
+  bool one_width = true;
   for (long i = 0; i < n; ++i) {
     if (!r.next(line)) {
       r.past_end();
@@ -169,13 +207,32 @@ Model read_model(const std::string& path) {
     double v[8];
     for (int k = 1; k < 8; ++k) v[k] = r.real(f[static_cast<std::size_t>(k)], kParticleFields[k]);
     if (!(v[1] > 0.0)) r.fail("the mass must be positive, found '" + f[1] + "'");
+    if (i + 1 < n || n == 1) {
+      if (i == 0) width = width_of(line);
+      one_width = one_width && width_of(line) == width;
+    } else if (one_width && width_of(line) != width && !r.newline()) {
+      r.fail("the last particle line is " + std::to_string(width_of(line)) +
+             " characters wide where every other is " + std::to_string(width) +
+             ", and has no line end: the file looks cut short");
+    }
     m.mass.push_back(v[1]);
     m.pos.push_back(Vec3{v[2], v[3], v[4]});
     m.vel.push_back(Vec3{v[5], v[6], v[7]});
   }
+  bool newline = r.newline();
   while (r.next(line)) {
     if (!blank(line)) {
       r.fail("unexpected text after the last of the " + std::to_string(n) + " particles");
+    }
+    newline = r.newline();
+  }
+  if (!newline) {
+    const std::string warning =
+        path + ": the file does not end with a newline; check that it is complete";
+    if (warnings != nullptr) {
+      warnings->push_back(warning);
+    } else {
+      std::fprintf(stderr, "warning: %s\n", warning.c_str());
     }
   }
   return m;
@@ -219,6 +276,12 @@ void write_model(const std::string& path, const Model& model, ModelFormat format
     view.number = model.number;
     view.order = tags.order;
     view.eps = tags.eps;
+    for (const auto& [name, text] :
+         {std::pair<const char*, const std::string&>{"program", tags.program},
+          {"version", tags.version},
+          {"command", tags.command}}) {
+      if (!text.empty()) view.text_attributes.emplace_back(name, text);
+    }
     fileio::write_hdf5_model(path, view);
   } catch (const fileio::FileError& e) {
     throw ModelError(e.what());

@@ -36,8 +36,18 @@ inline constexpr std::size_t kMaxModelLine = 4096;
 // kMaxModelLine characters, a malformed or missing header, a particle line
 // with missing, extra or unreadable fields, an index out of sequence, a mass
 // that is not positive, a non-finite number, fewer particle lines than the
-// header announces, or anything but blank lines after the last particle.
-Model read_model(const std::string& path);
+// header announces, anything but blank lines after the last particle, a
+// path that is not a regular file (a FIFO would block the open), or a last
+// particle line without a line end whose width (less trailing blanks)
+// differs from that of every other particle line where those all agree:
+// the file was cut short, even if what is left of the last number still
+// reads as one. A file that
+// does not end with a newline is read, with a warning: appended to
+// `warnings` where given, else printed to the standard error.
+Model read_model(const std::string& path, std::vector<std::string>* warnings = nullptr);
+
+// Throws ModelError where `path` exists and is not a regular file.
+void check_regular(const std::string& path);
 
 enum class ModelFormat { kByName, kText, kHdf5 };  // kByName: HDF5 for .h5 or .hdf5
 
@@ -45,6 +55,9 @@ enum class ModelFormat { kByName, kText, kHdf5 };  // kByName: HDF5 for .h5 or .
 struct ModelTags {
   int order = 0;
   double eps = 0.0;
+  // Provenance, recorded in HDF5 files where given: the program as
+  // started, its version and its command line.
+  std::string program, version, command;
 };
 
 // Writes a model file in the layout the generator uses, with enough digits

@@ -75,6 +75,10 @@ Options parse_options(int argc, const char* const* argv) {
       o.help = true;
       continue;
     }
+    if (arg == "--version") {
+      o.version = true;
+      continue;
+    }
     if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       if (arg.size() > 1 && arg[0] == '-') throw UsageError("unknown option '" + arg + "'");
       if (have_input) throw UsageError("more than one input file ('" + arg + "')");
@@ -87,7 +91,22 @@ Options parse_options(int argc, const char* const* argv) {
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
       arg.resize(eq);
-    } else {
+    }
+    // An option this program does not know is named as such, whether or
+    // not something follows it. Every option that takes a value is listed
+    // here (the test Options.EveryOptionOfTheUsageIsKnown holds the list to
+    // the usage text).
+    static const char* const kValued[] = {
+        "--t-end",      "--dt-out",     "--eps",          "--eta",
+        "--dt-max",     "--shared-dt",  "--energy-limit", "--progress",
+        "--energy",     "--snapshots",  "--radii",        "--snapshot-format",
+        "--checkpoint", "--restart",    "--core",         "--regularise",
+        "--rcl",        "--dtcl",       "--gamma-min",    "--gamma-max",
+        "--encounters", "--mass-groups"};
+    bool known = false;
+    for (const char* k : kValued) known = known || arg == k;
+    if (!known) throw UsageError("unknown option '" + arg + "'");
+    if (eq == std::string::npos) {
       if (i + 1 >= argc) throw UsageError(arg + " needs a value");
       value = argv[++i];
     }
@@ -100,6 +119,10 @@ Options parse_options(int argc, const char* const* argv) {
       o.eps = non_negative(arg, value);
     } else if (arg == "--eta") {
       o.eta = positive(arg, value);
+      if (o.eta > kMaxEta) {
+        throw UsageError("--eta must not exceed " + shortest(kMaxEta) + ", found '" + value +
+                         "': a step would outlast the time scale it is taken from");
+      }
     } else if (arg == "--dt-max") {
       o.dt_max = step(arg, value);
       have_dt_max = true;
@@ -221,6 +244,7 @@ std::string usage(const std::string& program, int order) {
          "                   (below B1, B1 to B2, ..., above the last), fixed at the start;\n"
          "                   each adds its r10, r50 about the density centre and the mean mass\n"
          "                   inside r10 as core columns gK_r10,gK_r50,gK_m10 (K from 0)\n"
+         "  --version        the program's version\n"
          "  -h, --help       this text\n";
 }
 
@@ -237,6 +261,24 @@ void check_end_time(const Options& o, double t0) {
                      shortest(steps) + " block steps); at most " + shortest(kMaxOutputs) +
                      " are allowed: raise --dt-out or lower --t-end");
   }
+  if (o.shared_dt > 0.0) {
+    const double steps = std::ceil((o.t_end - t0) / o.shared_dt);
+    if (steps > kMaxSharedSteps) {
+      throw UsageError("--shared-dt " + shortest(o.shared_dt) + " would take " + shortest(steps) +
+                       " steps to reach the end time " + shortest(o.t_end) + "; at most " +
+                       shortest(kMaxSharedSteps) + " are allowed: raise --shared-dt or lower " +
+                       "--t-end");
+    }
+  }
+}
+
+std::string eta_warning(double eta, int order) {
+  const double limit = kEtaWarnFactor * default_eta(order);
+  if (!(eta > limit)) return "";
+  return "--eta " + shortest(eta) + " is more than " + shortest(kEtaWarnFactor) +
+         " times this order's default " + shortest(default_eta(order)) + " (above " +
+         shortest(limit) +
+         "): the steps may be too long for the result to be trusted; watch |dE/E|";
 }
 
 }  // namespace hermite

@@ -34,6 +34,7 @@ struct Options {
   std::string encounters_csv;       // event log of the subsystems; empty: none
   std::vector<double> mass_groups;  // group boundaries / initial mean mass; empty: none
   bool help = false;
+  bool version = false;  // --version: print the version and stop
   bool was_given(const std::string& option) const;
 };
 
@@ -52,10 +53,27 @@ std::string usage(const std::string& program, int order);
 // for a mistake, not a run anyone could wait for.
 inline constexpr double kMaxOutputs = 16777216.0;  // 2^24
 
-// Refuses an end time that does not lie after the model's time t0, or that
-// lies more than kMaxOutputs output intervals beyond it; the message names
-// the output intervals and block steps it would take.
+// Most shared steps one run may take (--shared-dt): a step so small that
+// the end time lies further is a mistake, not a run (2^-60 would step for
+// years).
+inline constexpr double kMaxSharedSteps = 1e9;
+
+// Largest --eta accepted: a step as long as the time scale it is taken
+// from, or longer, tracks nothing.
+inline constexpr double kMaxEta = 1.0;
+
+// An --eta above this many times the order's default draws a warning.
+inline constexpr double kEtaWarnFactor = 4.0;
+
+// Refuses an end time that does not lie after the model's time t0, that
+// lies more than kMaxOutputs output intervals beyond it, or more than
+// kMaxSharedSteps shared steps; the message names the output intervals and
+// steps it would take.
 void check_end_time(const Options& o, double t0);
+
+// The warning for an --eta above kEtaWarnFactor times default_eta(order),
+// with that threshold; empty where eta is not above it.
+std::string eta_warning(double eta, int order);
 
 // Whether the run carries regularised subsystems.
 bool regularised(const Options& o);

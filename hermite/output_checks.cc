@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -27,13 +28,8 @@ bool same_file(const std::string& a, const std::string& b) {
 
 std::string prefix_of(const Options& o) {
   const std::string& p = o.snapshots;
-  for (const char* end : {".h5", ".hdf5"}) {
-    const std::size_t k = std::strlen(end);
-    if (hdf5_snapshots(o) && p.size() > k && p.compare(p.size() - k, k, end) == 0) {
-      return p.substr(0, p.size() - k);
-    }
-  }
-  return p;
+  if (!hdf5_snapshots(o)) return p;
+  return p.substr(0, p.size() - fileio::hdf5_suffix(p));
 }
 
 void check_folder(const std::string& option, const std::string& path) {
@@ -65,7 +61,8 @@ std::string snapshot_name(const Options& o, long long number) {
   return prefix_of(o) + digits + (hdf5_snapshots(o) ? ".h5" : ".inp");
 }
 
-void check_outputs(const Options& o, const std::string& reads, long long first, long long last) {
+void check_outputs(const Options& o, const std::vector<std::string>& reads, long long first,
+                   long long last) {
   if (last > INT_MAX) {
     throw UsageError("the snapshot numbers would run to " + std::to_string(last) +
                      ", past the largest a model file holds (" + std::to_string(INT_MAX) +
@@ -82,12 +79,23 @@ void check_outputs(const Options& o, const std::string& reads, long long first, 
   for (const Named& out : outputs) {
     if (out.path.empty()) continue;
     check_folder(out.option, out.path);
-    // The checkpoint a run continues from is replaced by its successor: the
-    // one case where reading and writing one file is meant.
-    const bool replaces_restart = out.path == o.checkpoint && reads == o.restart;
-    if (!replaces_restart && (out.path == reads || same_file(out.path, reads))) {
-      throw UsageError(std::string(out.option) + " '" + out.path +
-                       "' is the file the run reads ('" + reads + "')");
+    struct stat st;
+    if (::stat(out.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) &&
+        !S_ISCHR(st.st_mode)) {
+      throw UsageError(
+          std::string(out.option) + " '" + out.path + "' is " +
+          (S_ISDIR(st.st_mode) ? "a directory" : "neither a file, a FIFO nor a device") +
+          ", not a file to write");
+    }
+    for (const std::string& read : reads) {
+      if (read.empty()) continue;
+      // The checkpoint a run continues from is replaced by its successor: the
+      // one case where reading and writing one file is meant.
+      const bool replaces_restart = out.path == o.checkpoint && read == o.restart;
+      if (!replaces_restart && (out.path == read || same_file(out.path, read))) {
+        throw UsageError(std::string(out.option) + " '" + out.path +
+                         "' is the file the run reads ('" + read + "')");
+      }
     }
     for (const Named& other : outputs) {
       if (&other == &out || other.path.empty()) continue;
@@ -103,7 +111,7 @@ void check_outputs(const Options& o, const std::string& reads, long long first, 
   // of the files read and of the other outputs.
   const std::string prefix = base_of(prefix_of(o));
   const std::string ext = hdf5_snapshots(o) ? ".h5" : ".inp";
-  std::vector<std::string> taken = {reads};
+  std::vector<std::string> taken = reads;
   for (const Named& out : outputs) {
     if (!out.path.empty()) taken.push_back(out.path);
   }
@@ -120,9 +128,10 @@ void check_outputs(const Options& o, const std::string& reads, long long first, 
     if (number < first || number > last) continue;
     if (base_of(snapshot_name(o, number)) != base) continue;
     if (!same_file(fileio::folder_of(path), fileio::folder_of(prefix_of(o)))) continue;
-    throw UsageError("--snapshots '" + o.snapshots + "' would write '" + snapshot_name(o, number) +
-                     "' over '" + path + "', which the run " +
-                     (path == reads ? "reads" : "writes"));
+    throw UsageError(
+        "--snapshots '" + o.snapshots + "' would write '" + snapshot_name(o, number) + "' over '" +
+        path + "', which the run " +
+        (std::find(reads.begin(), reads.end(), path) != reads.end() ? "reads" : "writes"));
   }
 }
 

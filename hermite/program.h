@@ -13,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "checkpoint.h"
 #include "comm.h"
@@ -22,6 +23,7 @@
 #include "field_section.h"
 #include "integrator.h"
 #include "model.h"
+#include "nbforce_version.h"
 #include "options.h"
 #include "output_checks.h"
 #include "output_file.h"
@@ -116,6 +118,11 @@ int program_main(int argc, char** argv) {
   catch_stop_signals();
   Comm comm(&argc, &argv);
   const std::string name = "hermite" + std::to_string(Lib::kOrder);
+  // The command that continues a stopped run names the program as it was
+  // started (hermite4_host, a copy, a link), not the order's usual name.
+  std::string invoked = argc > 0 && argv[0] != nullptr ? argv[0] : name;
+  if (invoked.find('/') != std::string::npos) invoked = invoked.substr(invoked.rfind('/') + 1);
+  if (invoked.empty()) invoked = name;
   Options opt;
   fields::FieldOptions field_opt;
   try {
@@ -126,6 +133,14 @@ int program_main(int argc, char** argv) {
     return 2;
   }
   if (opt.eta == 0.0) opt.eta = default_eta(Lib::kOrder);
+  const std::string eta_note = eta_warning(opt.eta, Lib::kOrder);
+  if (!eta_note.empty() && comm.root() && !opt.help) {
+    std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), eta_note.c_str());
+  }
+  if (opt.version) {
+    if (comm.root()) std::printf("%s %s\n", name.c_str(), NBFORCE_VERSION_TEXT);
+    return 0;
+  }
   if (opt.help) {
     if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
     return 0;
@@ -135,6 +150,10 @@ int program_main(int argc, char** argv) {
     return 1;
   }
 
+  // The snapshots' provenance (HDF5 attributes): program, version and the
+  // command line as given.
+  ModelTags tags{Lib::kOrder, opt.eps, invoked, NBFORCE_VERSION_TEXT, ""};
+  for (int i = 0; i < argc; ++i) tags.command += (i > 0 ? " " : "") + std::string(argv[i]);
   int status = 0;
   try {
     // A new run starts from its model file, a continued one from its
@@ -195,8 +214,9 @@ int program_main(int argc, char** argv) {
     const long long outputs =
         static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
     on_root(comm, [&] {
-      check_outputs(opt, ck ? opt.restart : opt.input, model.number + first_output,
-                    model.number + outputs);
+      const std::vector<std::string> reads = ck ? std::vector<std::string>{opt.restart, ck->input}
+                                                : std::vector<std::string>{opt.input};
+      check_outputs(opt, reads, model.number + first_output, model.number + outputs);
     });
 
     Lib::bind(comm.local_rank());
@@ -345,7 +365,7 @@ int program_main(int argc, char** argv) {
                          name.c_str(), signal_name(stopped), where.c_str());
           } else {
             std::fprintf(stderr, "%s: stopped by %s %s; continue with: %s --restart %s\n",
-                         name.c_str(), signal_name(stopped), where.c_str(), name.c_str(),
+                         name.c_str(), signal_name(stopped), where.c_str(), invoked.c_str(),
                          opt.checkpoint.c_str());
           }
         }
@@ -373,7 +393,10 @@ int program_main(int argc, char** argv) {
                        : integ.velocities();
         const std::string path = snapshot_name(opt, snap.number);
         const ModelFormat format = hdf5_snapshots(opt) ? ModelFormat::kHdf5 : ModelFormat::kText;
-        on_root(comm, [&] { write_model(path, snap, format, ModelTags{Lib::kOrder, opt.eps}); });
+        on_root(comm, [&] {
+          tags.eps = opt.eps;
+          write_model(path, snap, format, tags);
+        });
       }
       save(k + 1);
       if (model.time + tau >= opt.t_end) break;

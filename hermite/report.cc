@@ -59,9 +59,7 @@ Report::Report(const RunInfo& info, const Comm& comm, const ReportState* resume,
       energy_bytes_ = resume->energy_bytes;
       return;
     }
-    csv_ = std::fopen(path.c_str(), "w");
-    if (csv_ == nullptr)
-      throw std::runtime_error(path + ": cannot create: " + std::strerror(errno));
+    csv_ = create_history(path);
     std::fputs(
         "time,kinetic,potential,total,rel_error,particle_steps,block_steps,interactions,"
         "wall_seconds,abs_error,e_subsys,n_subsys,e_cm,rel_error_cm,e_external,e_escaped,"

@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "hdf5_model.h"
+#include "nbforce_version.h"
 #include "plummer.h"
 
 namespace {
@@ -23,6 +24,10 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("plummer_gen %s\n", NBFORCE_VERSION_TEXT);
+    return 0;
+  }
   const plummer::Request request = plummer::read_command_line(argc, argv);
   switch (request.outcome) {
     case plummer::Outcome::kHelp:
@@ -56,7 +61,10 @@ int main(int argc, char* argv[]) {
   double ek = 0.0;
   bool written = false;
   if (fileio::hdf5_name(request.output)) {
-    written = plummer::write_model_hdf5(file.stream(), request.output, n, particles, &ek, &error);
+    std::string command;
+    for (int i = 0; i < argc; ++i) command += (i > 0 ? " " : "") + std::string(argv[i]);
+    written = plummer::write_model_hdf5(file.stream(), request.output, n, particles, &ek, &error,
+                                        NBFORCE_VERSION_TEXT, command);
     if (!written) file.abandon(0);
   } else {
     written = plummer::write_model(file.stream(), n, particles, &ek);

@@ -27,7 +27,8 @@ bool write_model(std::FILE* out, std::int64_t n, const Particles& p, double* ek)
 }
 
 bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, const Particles& p,
-                      double* ek, std::string* error) {
+                      double* ek, std::string* error, const std::string& version,
+                      const std::string& command) {
   const double* m = p.m();
   const Vec3* v = p.v();
   // The same sum, in the same order, as the text writer's.
@@ -39,6 +40,9 @@ bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, c
   view.mass = m;
   view.pos = &p.x()[0][0];
   view.vel = &v[0][0];
+  if (!version.empty()) {
+    view.text_attributes = {{"program", "plummer_gen"}, {"version", version}, {"command", command}};
+  }
   try {
     const std::vector<char> image = fileio::hdf5_image(path, view);
     if (std::fwrite(image.data(), 1, image.size(), out) != image.size()) {

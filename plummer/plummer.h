@@ -66,9 +66,12 @@ std::string summary_line(std::int64_t n, double ek);
 
 // The model as an HDF5 file (datasets mass, position, velocity, id) into
 // `out`, summing the kinetic energy into *ek as write_model does; false
-// with *error set on failure. `path` names the file in messages.
+// with *error set on failure. `path` names the file in messages;
+// `version` and `command` (where not empty) are recorded as the file's
+// provenance, with the program plummer_gen.
 bool write_model_hdf5(std::FILE* out, const std::string& path, std::int64_t n, const Particles& p,
-                      double* ek, std::string* error);
+                      double* ek, std::string* error, const std::string& version = "",
+                      const std::string& command = "");
 
 // Output file written as fileio::OutputFile does: a regular file is
 // replaced only once every byte has reached the disk, so that a failed run

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,14 @@ using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 // The largest model the libraries take: their counts are ints and their
 // device buffers hold 128 spare records past the data.
 inline constexpr py::ssize_t kMaxParticles = py::ssize_t{1} << 30;
+
+// A number for a message, in the shortest form that tells it (%g-like):
+// 1e-30, not std::to_string's 0.000000.
+inline std::string shown(double v) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", v);
+  return text;
+}
 
 inline py::ssize_t particle_count(const Array& m) {
   if (m.ndim() != 1) {

@@ -118,10 +118,14 @@ py::tuple cluster_model(std::int64_t n, std::uint64_t seed, const std::string& p
 
 py::tuple read_model(const std::string& path) {
   hermite::Model model;
+  std::vector<std::string> warnings;
   try {
-    model = hermite::read_model(path);
+    model = hermite::read_model(path, &warnings);
   } catch (const hermite::ModelError& e) {
     throw py::value_error(e.what());
+  }
+  for (const std::string& w : warnings) {
+    if (PyErr_WarnEx(PyExc_UserWarning, w.c_str(), 1) != 0) throw py::error_already_set();
   }
   return py::make_tuple(from_vector(model.mass), from_rows(model.pos), from_rows(model.vel),
                         model.time);

@@ -57,7 +57,7 @@ void check_eps(double eps) {
   if (!(eps > 0.0) || !std::isfinite(eps) || !(eps2 > 0.0f) || !std::isfinite(eps2)) {
     throw py::value_error(
         "eps must be positive (or 0: unsoftened), with eps^2 a finite positive float; found " +
-        std::to_string(eps));
+        shown(eps));
   }
 }
 
@@ -167,11 +167,10 @@ hermite::Settings make_settings(double eps, double eta, double dt_max, const her
   check_eps(eps);
   check_softening(eps, model.mass, model.pos);
   if (!(eta > 0.0) || !std::isfinite(eta)) {
-    throw py::value_error("eta must be positive, found " + std::to_string(eta));
+    throw py::value_error("eta must be positive, found " + shown(eta));
   }
   if (!power_of_two(dt_max)) {
-    throw py::value_error("dt_max must be a power of two (such as 0.125), found " +
-                          std::to_string(dt_max));
+    throw py::value_error("dt_max must be a power of two (such as 0.125), found " + shown(dt_max));
   }
   hermite::Settings s;
   s.eta = eta;
@@ -232,13 +231,13 @@ class Hermite {
     const double steps = (t - model_.time) / h;
     const double k = std::round(steps);
     if (!(std::fabs(steps - k) <= 1e-9 * std::fmax(1.0, std::fabs(k)))) {
-      throw py::value_error("advance(" + std::to_string(t) + "): t - t0 must be a multiple of " +
-                            "dt_max = " + std::to_string(h));
+      throw py::value_error("advance(" + shown(t) + "): t - t0 must be a multiple of " +
+                            "dt_max = " + shown(h));
     }
     const double target = k * h;
     if (target < integ_time()) {
-      throw py::value_error("advance(" + std::to_string(t) +
-                            "): the integrator is already at t = " + std::to_string(time()));
+      throw py::value_error("advance(" + shown(t) +
+                            "): the integrator is already at t = " + shown(time()));
     }
     // One block step at a time, so that Ctrl-C is answered after the step
     // under way: the particles are then left at that step, consistent, and

@@ -23,8 +23,7 @@ import matplotlib
 matplotlib.use("Agg")  # files only, no display needed
 import matplotlib.pyplot as plt
 import numpy as np
-from matplotlib.ticker import (FixedLocator, FormatStrFormatter, LogFormatterSciNotation,
-                               LogLocator, NullFormatter)
+from matplotlib.ticker import FixedLocator, FormatStrFormatter, FuncFormatter, NullFormatter
 
 import nbforce
 
@@ -66,10 +65,11 @@ def main():
     top.semilogy(times[1:], np.abs(errors[1:]), marker=".")
     top.set_ylabel("|dE/E|")
     top.set_title(f"Plummer model, N = {len(m)}, Hermite order {args.order}")
-    # Labels at 1, 2 and 5 of each decade: the errors often span less than one.
-    top.yaxis.set_major_locator(LogLocator(subs=(1.0, 2.0, 5.0)))
-    top.yaxis.set_major_formatter(LogFormatterSciNotation(labelOnlyBase=False))
-    top.yaxis.set_minor_formatter(NullFormatter())
+    # The errors often span less than a decade: at least three labelled
+    # ticks at round values, the axis ending on a tick at either side.
+    positive = np.abs(errors[1:])[np.abs(errors[1:]) > 0]
+    if positive.size:
+        round_log_axis(top.yaxis, top.set_ylim, positive.min(), positive.max())
     top.grid(True, alpha=0.3)
     radii = np.array(radii)
     for column, label in enumerate(("10%", "50%", "90%")):
@@ -85,13 +85,31 @@ def main():
     bottom.set_ylim(low / 1.3, high * 1.3)
     bottom.grid(True, alpha=0.3)
     bottom.set_xlabel("t (N-body units)")
-    bottom.set_ylabel("Lagrangian radius")
+    bottom.set_ylabel("Lagrangian radius (N-body length units)")
     # Beside the panel, where it covers no curve.
     bottom.legend(title="mass", loc="center left", bbox_to_anchor=(1.02, 0.5))
     fig.tight_layout()
     output.parent.mkdir(parents=True, exist_ok=True)
     fig.savefig(output, dpi=100, bbox_inches="tight")
     print(output)
+
+
+def round_log_axis(axis, set_limits, low, high):
+    """Labels a log axis at round values (1, 2, 3, 5 times a power of ten,
+    finer where that gives fewer than three) from the round value at or
+    below low to the one at or above high."""
+    for steps in ((1, 2, 3, 5), (1, 1.5, 2, 3, 4, 5, 7)):
+        first, last = int(np.floor(np.log10(low))) - 1, int(np.ceil(np.log10(high))) + 1
+        values = sorted(v * 10.0**e for e in range(first, last + 1) for v in steps)
+        lower = max(v for v in values if v <= low * (1 + 1e-12))
+        upper = min(v for v in values if v >= high * (1 - 1e-12))
+        ticks = [v for v in values if lower <= v <= upper]
+        if len(ticks) >= 3:
+            break
+    axis.set_major_locator(FixedLocator(ticks))
+    axis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:.2g}"))
+    axis.set_minor_formatter(NullFormatter())
+    set_limits(lower, upper)
 
 
 def default_output():

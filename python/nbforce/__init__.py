@@ -11,6 +11,8 @@ C program; no other failure does.
 
 import numbers
 import os
+import stat
+import warnings
 
 import numpy as np
 
@@ -81,6 +83,10 @@ def _masses(m):
 
 def _vectors(a, n, name):
     a = _real_array(a, name)
+    if a.ndim == 2 and a.shape[1] == 3 and a.shape[0] != n:
+        # One of the two is wrong; the count comes from m.
+        raise ValueError(f"{name} has {a.shape[0]} rows but m has {n} masses: one mass per "
+                         f"particle, and {name} must have shape ({n}, 3)")
     if a.shape != (n, 3):
         raise ValueError(f"{name} must have shape ({n}, 3), found shape {a.shape}")
     return a
@@ -273,8 +279,11 @@ def read_model(path):
     for one that is malformed.
     """
     path = os.fspath(path)
-    with open(path, "rb"):
-        pass  # the usual OSError for a missing or unreadable file
+    # A FIFO, a socket or a device is refused (ValueError) by the reader
+    # before it opens: opening a FIFO would wait for a writer.
+    if not os.path.exists(path) or stat.S_ISREG(os.stat(path).st_mode) or os.path.isdir(path):
+        with open(path, "rb"):
+            pass  # the usual OSError for a missing or unreadable file
     return _model.read_model(path)
 
 
@@ -367,13 +376,30 @@ class Hermite:
     one order share the library's slots: one that finds them taken over by
     another loads its states again before its next step.
 
+    eta above 1 is refused (ValueError); above 4 times the order's default
+    it draws a UserWarning, since the steps may be too long to trust.
+
+    energy_limit (default 0.01, as in the programs; 0 for none): after each
+    advance() the relative energy error |E - E0| / |E0| against the start
+    is compared with it; on_energy_limit says what a larger error does:
+    "warn" (default: a RuntimeWarning naming the error and the limit) or
+    "raise" (RuntimeError; the integrator stands at t and may go on).
+
     Attributes: t (current time), x, v (copies of the state), steps
-    (particle steps so far), block_steps, dt (every particle's step).
+    (particle steps so far), block_steps, dt (every particle's step),
+    energy_error (the relative energy error after the last advance()).
     """
 
     def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
-                 regularise=None, rcl=None, resident=False):
+                 regularise=None, rcl=None, resident=False, energy_limit=0.01,
+                 on_energy_limit="warn"):
         lib = _library(order)
+        if on_energy_limit not in ("warn", "raise"):
+            raise ValueError(f"on_energy_limit must be 'warn' or 'raise', found {on_energy_limit!r}")
+        self._energy_limit = float(_real_array(energy_limit, "energy_limit"))
+        if not self._energy_limit >= 0 or not np.isfinite(self._energy_limit):
+            raise ValueError(f"energy_limit must be a finite number >= 0, found {energy_limit!r}")
+        self._on_energy_limit = on_energy_limit
         if eta is None:
             eta = lib.default_eta
         m = _in_float_range(_masses(m), "m")
@@ -384,6 +410,14 @@ class Hermite:
         v = _in_float_range(_vectors(v, n, "v"), "v")
         eps = _softening(eps)
         eta = _positive(eta, "eta")
+        if eta > 1:
+            raise ValueError(f"eta must not exceed 1, found {eta:g}: a step would outlast the "
+                             "time scale it is taken from")
+        if eta > 4 * lib.default_eta:
+            warnings.warn(f"eta {eta:g} is more than 4 times the order-{order} default "
+                          f"{lib.default_eta:g} (above {4 * lib.default_eta:g}): the steps may be "
+                          "too long for the result to be trusted; watch the energy error",
+                          UserWarning, stacklevel=2)
         dt_max = _positive(dt_max, "dt_max")
         t = float(_real_array(t, "t"))
         self.order = order
@@ -394,12 +428,23 @@ class Hermite:
         if not isinstance(resident, bool):
             raise TypeError(f"resident must be True or False, found {resident!r}")
         self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl, resident)
+        self.energy_error = 0.0
+        self._e0 = sum(self.energy()) if self._energy_limit > 0 else 0.0
 
     def advance(self, t):
-        """Integrates to time t and synchronises all particles there."""
+        """Integrates to time t and synchronises all particles there; then
+        checks the energy error against energy_limit (see the class)."""
         if isinstance(t, bool) or not isinstance(t, numbers.Real):
             raise TypeError(f"t must be a real number, found {t!r}")
         self._impl.advance(float(t))
+        if self._energy_limit > 0 and self._e0 != 0:
+            self.energy_error = abs(sum(self.energy()) - self._e0) / abs(self._e0)
+            if self.energy_error > self._energy_limit:
+                text = (f"relative energy error {self.energy_error:.3g} at t = {self.t:g} exceeds "
+                        f"energy_limit {self._energy_limit:g}")
+                if self._on_energy_limit == "raise":
+                    raise RuntimeError(text)
+                warnings.warn(text, RuntimeWarning, stacklevel=2)
 
     def energy(self):
         """(kinetic, potential) of the synchronised system; RuntimeError where

@@ -73,9 +73,20 @@ def _run(m, x, v, eps, pot, checks, mass_groups=None):
     return _diagnostics.core(m, x, v, _eps(eps), pot, mass_group_bounds(mass_groups))
 
 
+def _finite(what, *values):
+    """RuntimeError where a result is not finite: coincident particles with
+    eps = 0 have an infinite binding energy and density, which no record
+    could stand for."""
+    for value in values:
+        if not np.all(np.isfinite(np.asarray(value, dtype=float))):
+            raise RuntimeError(f"the {what} are not finite (particles at one point with eps = 0?); "
+                               "give eps > 0 or separate the particles")
+
+
 def core(m, x, v, eps, pot, checks, mass_groups=None):
     values, _ = _run(m, x, v, eps, pot, checks, mass_groups)
     centre, rc, rhoc, radii, nbin, ebin, nesc, kT, groups = values
+    _finite("core diagnostics", centre, rc, rhoc, radii, ebin, kT)
     groups = tuple(Group(int(c), float(r[0]), float(r[1]), float(mean)) for c, r, mean in groups)
     return Core(centre, rc, rhoc, *(float(r) for r in radii), nbin, ebin, nesc, kT, groups)
 
@@ -89,5 +100,6 @@ def group_radii(m, x, bounds, centre, fractions):
 
 def binaries(m, x, v, eps, checks):
     _, (i, j, a, e, energy) = _run(m, x, v, eps, None, checks)
+    _finite("binaries' elements", a, e, energy)
     return [Binary(int(i[k]), int(j[k]), float(a[k]), float(e[k]), float(energy[k]))
             for k in range(len(i))]

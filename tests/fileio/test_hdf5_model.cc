@@ -37,7 +37,10 @@ fs::path scratch(const char* stem, const char* ending) {
 TEST(Hdf5Model, RoundTripGivesTheDoublesOfTheTextFormat) {
   const hermite::Model m = sample(100);
   const fs::path h5 = scratch("model_", ".h5"), text = scratch("model_", ".inp");
-  hermite::write_model(h5.string(), m, hermite::ModelFormat::kByName, {4, 0.015625});
+  hermite::ModelTags tags;
+  tags.order = 4;
+  tags.eps = 0.015625;
+  hermite::write_model(h5.string(), m, hermite::ModelFormat::kByName, tags);
   hermite::write_model(text.string(), m);
   EXPECT_TRUE(fileio::is_hdf5_file(h5.string()));
   EXPECT_FALSE(fileio::is_hdf5_file(text.string()));

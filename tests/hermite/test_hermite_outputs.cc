@@ -2,6 +2,7 @@
 // that do not exist, snapshot numbers that would overflow, a standard
 // output that cannot be written; and HDF5 snapshots against text ones.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -34,6 +35,50 @@ TEST_F(Outputs, RefusesOutputsThatAreTheInput) {
   // Numbers the run does not reach are no conflict.
   const Outcome later = run(h4() + " s0001.inp --t-end 0.125 --energy '' --snapshots t");
   EXPECT_EQ(later.status, 0) << later.err;
+}
+
+// A continued run reads its checkpoint and, by name, the model its first
+// part started from: no output of the continued run may take that model's
+// place either.
+TEST_F(Outputs, RestartRefusesOutputsThatAreTheOriginalModel) {
+  if (program(4).empty()) GTEST_SKIP();
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 32 -o m.inp").status, 0);
+  const std::string model = slurp(dir_ / "m.inp");
+  ASSERT_EQ(run(h4() + " m.inp --t-end 0.25 --energy e.csv --checkpoint c.ck").status, 0);
+  const std::string checkpoint = slurp(dir_ / "c.ck");
+  for (const std::string args :
+       {"--checkpoint m.inp", "--energy m.inp", "--radii m.inp", "--core m.inp"}) {
+    const Outcome o = run(h4() + " --restart c.ck --t-end 0.5 " + args);
+    EXPECT_EQ(o.status, 1) << args;
+    EXPECT_TRUE(o.err.find("is the file the run reads ('m.inp')") != std::string::npos ||
+                o.err.find("over 'm.inp', which the run reads") != std::string::npos)
+        << args << ": " << o.err;
+    EXPECT_EQ(slurp(dir_ / "m.inp"), model) << args;
+    EXPECT_EQ(slurp(dir_ / "c.ck"), checkpoint) << args;
+  }
+}
+
+// Nothing waits on a FIFO: an output FIFO without a reader, and a FIFO as
+// the model, are refused at once; an output that is a folder is refused
+// before the start-up.
+TEST_F(Outputs, RefusesPipesAndFoldersWithoutWaiting) {
+  if (program(4).empty()) GTEST_SKIP();
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 32 -o m.inp").status, 0);
+  ASSERT_EQ(::mkfifo((dir_ / "ff").c_str(), 0600), 0);
+  fs::create_directory(dir_ / "folder");
+  const Outcome out = run("timeout -s KILL 20 " + h4() + " m.inp --t-end 0.25 --energy ff");
+  EXPECT_EQ(out.status, 1) << out.err;
+  EXPECT_NE(out.err.find("no process reads the FIFO 'ff'"), std::string::npos) << out.err;
+  const Outcome in = run("timeout -s KILL 20 " + h4() + " ff --t-end 0.25");
+  EXPECT_EQ(in.status, 1) << in.err;
+  EXPECT_NE(in.err.find("ff: is a FIFO (named pipe), not a model file"), std::string::npos)
+      << in.err;
+  for (const std::string option : {"--energy", "--radii", "--core", "--checkpoint"}) {
+    const Outcome o = run(h4() + " m.inp --t-end 0.25 " + option + " folder");
+    EXPECT_EQ(o.status, 1) << option;
+    EXPECT_NE(o.err.find(option + " 'folder' is a directory"), std::string::npos) << o.err;
+    EXPECT_EQ(o.out.find("t = 0 "), std::string::npos) << "started before refusing: " << o.out;
+  }
 }
 
 TEST_F(Outputs, ChecksEveryFolderBeforeTheStart) {

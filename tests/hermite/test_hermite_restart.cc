@@ -118,5 +118,21 @@ TEST_F(Restart, SecondSignalEndsAtOnceAndLeavesNoTemporaryFile) {
   EXPECT_EQ(more.status, 0) << more.err;
 }
 
+// The stop line's command names the program as it was started (a link
+// here, as an installed hermite4_host would be), so that it can be run as
+// printed.
+TEST_F(Restart, StopLineNamesTheProgramAsStarted) {
+  if (program(4).empty()) GTEST_SKIP();
+  ASSERT_EQ(run(quoted(PLUMMER_GEN_PATH) + " -q -n 256 -o m.inp").status, 0);
+  fs::create_symlink(program(4), dir_ / "h4_host");
+  const pid_t p =
+      start(dir_, "./h4_host" + std::string(kArgs) + " --energy e.csv --checkpoint c.ck", "p");
+  ASSERT_TRUE(wait_for_lines(p, dir_ / "e.csv", 3));
+  ::kill(p, SIGTERM);
+  ASSERT_EQ(finish(p), 128 + SIGTERM);
+  const std::string err = slurp(dir_ / "p.err");
+  EXPECT_NE(err.find("; continue with: h4_host --restart c.ck\n"), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace hermite_test

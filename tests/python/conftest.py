@@ -14,3 +14,8 @@ def program(variable):
     if not path or not shutil.which(path):
         pytest.skip(f"{variable} does not name a program of the build")
     return path
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "full: a long physics run, left out of the quick set (scripts/test --full runs it)")

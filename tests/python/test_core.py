@@ -84,6 +84,28 @@ def test_refusals(call, error, text):
         call(m, x, v)
 
 
+def coincident(x, pairs):
+    x = x.copy()
+    for i, j in pairs:
+        x[j] = x[i]
+    return x
+
+
+@pytest.mark.parametrize("call", [
+    # Two particles at one point, unsoftened: an infinite binding energy.
+    lambda m, x, v: nbforce.binaries(m, coincident(x, [(3, 8)]), v),
+    lambda m, x, v: nbforce.core(m, coincident(x, [(3, 8)]), v),
+    # Every particle at one point.
+    lambda m, x, v: nbforce.core(m, np.zeros_like(x), v),
+])
+def test_results_that_are_not_finite_raise(call):
+    m, x, v = planted_model()
+    with pytest.raises(RuntimeError, match="not finite"):
+        call(m, x, v)
+    # Softened, the same points give finite results.
+    assert np.isfinite(nbforce.core(m, coincident(x, [(3, 8)]), v, eps=1e-3).ebin)
+
+
 def test_integrator_refuses_core_history_it_cannot_give(tmp_path):
     m, x, v = nbforce.plummer(count=6)
     nbforce.write_model(tmp_path / "six.inp", m, x, v)

@@ -57,6 +57,7 @@ def test_state_is_a_copy():
     assert h.x[0, 0] == binary(0.0)[0][0, 0]
 
 
+@pytest.mark.full
 @pytest.mark.parametrize("order", [4, 6, 8])
 def test_plummer_run_is_the_programs_run(tmp_path, order):
     """With no eta given, each order takes the program's own default, which

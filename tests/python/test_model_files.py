@@ -63,10 +63,25 @@ def test_hdf5_written_by_h5py_is_read_and_checked(tmp_path):
     assert t == 1.5
     np.testing.assert_array_equal(x, np.eye(4, 3))
     with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 1.0
+    assert nbforce.read_model(tmp_path / "own.h5")[3] == 1.5
+    with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 2.0  # another unit system: the forces would be wrong
+    with pytest.raises(ValueError, match="G = 2; the integrators take N-body units, G = 1"):
+        nbforce.read_model(tmp_path / "own.h5")
+    with h5py.File(tmp_path / "own.h5", "a") as f:
+        f.attrs["G"] = 1.0
         del f["velocity"]
         f["velocity"] = np.zeros((n, 2))
     with pytest.raises(ValueError, match="velocity"):
         nbforce.read_model(tmp_path / "own.h5")
+
+
+def test_the_hdf5_ending_is_told_in_any_case(tmp_path):
+    m, x, v = nbforce.plummer(count=8, seed=1)
+    for name in ("w.H5", "w.HDF5", "w.Hdf5"):
+        nbforce.write_model(tmp_path / name, m, x, v)
+        assert h5py.is_hdf5(tmp_path / name), name
 
 
 def test_write_model_keeps_mode_links_and_devices(tmp_path):
@@ -85,3 +100,22 @@ def test_write_model_keeps_mode_links_and_devices(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link.inp", "target.inp"]
     with pytest.raises(OSError):
         nbforce.write_model(tmp_path, m, x, v)
+
+
+def test_programs_tell_their_version_and_record_it(tmp_path):
+    import subprocess
+    from conftest import program
+    gen, h4 = program("NBFORCE_PLUMMER_GEN"), program("NBFORCE_HERMITE4")
+    for prog in (gen, h4):
+        out = subprocess.run([prog, "--version"], capture_output=True, text=True, check=True)
+        name, version = out.stdout.split(" ", 1)
+        assert name == os.path.basename(prog) and version.strip()
+    subprocess.run([gen, "-q", "-n", "64", "-o", "m.h5"], cwd=tmp_path, check=True)
+    subprocess.run([h4, "m.h5", "--t-end", "0.125", "--snapshots", "s.h5", "--energy", ""],
+                   cwd=tmp_path, check=True, capture_output=True)
+    with h5py.File(tmp_path / "m.h5", "r") as f:
+        assert f.attrs["program"] in ("plummer_gen", b"plummer_gen")
+        assert "-n 64" in str(f.attrs["command"])
+    with h5py.File(tmp_path / "s0001.h5", "r") as f:
+        assert str(f.attrs["version"]).strip("b'") == version.strip()
+        assert "--snapshots s.h5" in str(f.attrs["command"])

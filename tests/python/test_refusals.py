@@ -27,7 +27,10 @@ def with_nan(a):
     (lambda: nbforce.forces(X, V, -M, 0.1), ValueError, "negative masses"),
     (lambda: nbforce.forces(X, V, M, -1.0), ValueError, "eps must be positive"),
     (lambda: nbforce.forces(X, V, M, np.nan), ValueError, "eps must be positive"),
-    (lambda: nbforce.forces(X, V, M, 1e-30), ValueError, "eps"),  # eps^2 is 0 as a float
+    (lambda: nbforce.forces(X, V, M, 1e-30), ValueError, "found 1e-30"),  # eps^2 is 0 as a float
+    (lambda: nbforce.forces(X, V, M[:3], 0.1), ValueError, "x has 4 rows but m has 3 masses"),
+    (lambda: nbforce.Hermite(M[:3], X, V), ValueError, "x has 4 rows but m has 3 masses"),
+    (lambda: nbforce.Hermite(M, X, V, dt_max=0.1), ValueError, "found 0.1$"),
     (lambda: nbforce.forces(X, V, M, "0.1"), TypeError, "eps must be a real number"),
     (lambda: nbforce.forces(X, V, M, 0.1, order=5), ValueError, "order must be 4, 6 or 8"),
     (lambda: nbforce.forces(X, V, M, 0.1, order=4.0), TypeError, "order must be 4, 6 or 8"),
@@ -55,6 +58,9 @@ def with_nan(a):
     (lambda: nbforce.Hermite(M, X, V, eps=-0.5), ValueError, "eps must be positive"),
     (lambda: nbforce.Hermite(M, X, V, dt_max=0.1), ValueError, "dt_max must be a power of two"),
     (lambda: nbforce.Hermite(M, X, V, eta=-1), ValueError, "eta must be positive"),
+    (lambda: nbforce.Hermite(M, X, V, eta=1e9), ValueError, "eta must not exceed 1"),
+    (lambda: nbforce.Hermite(M, X, V, energy_limit=-1), ValueError, "energy_limit"),
+    (lambda: nbforce.Hermite(M, X, V, on_energy_limit="x"), ValueError, "on_energy_limit"),
     (lambda: nbforce.Hermite(np.zeros(0), X[:0], V[:0]), ValueError, "no particles"),
     (lambda: nbforce.Hermite(-M, X, V), ValueError, "negative masses"),
     (lambda: nbforce.Hermite(M, with_nan(X), V), ValueError, "not finite"),
@@ -161,3 +167,21 @@ def test_results_that_are_not_finite_raise():
     crowd[:, 0] = np.arange(20) * 1e-3
     with pytest.raises(RuntimeError, match="potentials with values that are not finite"):
         nbforce.potential(crowd, np.full(20, 5e37), 1.0)
+
+
+def test_doubtful_steps_and_energy_errors_are_not_silent():
+    m, x, v = nbforce.plummer(count=32, seed=3)
+    with pytest.warns(UserWarning, match=r"more than 4 times the order-4 default 0.01 \(above 0.04\)"):
+        nbforce.Hermite(m, x, v, eta=0.5)
+    # Any run's energy drifts by more than 1e-15 of itself: past the limit.
+    h = nbforce.Hermite(m, x, v, energy_limit=1e-15)
+    with pytest.warns(RuntimeWarning, match="exceeds energy_limit 1e-15"):
+        h.advance(0.125)
+    assert h.energy_error > 1e-15
+    h = nbforce.Hermite(m, x, v, energy_limit=1e-15, on_energy_limit="raise")
+    with pytest.raises(RuntimeError, match="relative energy error .* exceeds energy_limit"):
+        h.advance(0.125)
+    assert h.t == 0.125  # the integrator stands at the time reached and may go on
+    with pytest.raises(RuntimeError, match="at t = 0.25 exceeds"):
+        h.advance(0.25)
+    assert h.t == 0.25
