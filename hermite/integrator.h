@@ -561,10 +561,12 @@ class Integrator {
 
   // Whether the backend keeps the particles' states (and predicts them).
   // Not with regularised subsystems, whose formation and end change states
-  // and masses of particles outside the block (the program runs them on
-  // the plain path).
+  // and masses of particles outside the block, nor with an external field,
+  // which adds its terms at the host's predicted states (the program runs
+  // both on the plain path).
   bool keeps_states() const {
-    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident() && !enc_.on;
+    if constexpr (detail::KeepsStates<Backend>::value)
+      return backend_.resident() && !enc_.on && settings_.field == nullptr;
     return false;
   }
 

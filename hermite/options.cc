@@ -102,7 +102,7 @@ Options parse_options(int argc, const char* const* argv) {
         "--energy",     "--snapshots",  "--radii",        "--snapshot-format",
         "--checkpoint", "--restart",    "--core",         "--regularise",
         "--rcl",        "--dtcl",       "--gamma-min",    "--gamma-max",
-        "--encounters", "--mass-groups"};
+        "--encounters", "--mass-groups", "--resident"};
     bool known = false;
     for (const char* k : kValued) known = known || arg == k;
     if (!known) throw UsageError("unknown option '" + arg + "'");
