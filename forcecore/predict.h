@@ -74,14 +74,18 @@ NBF_HD double inv_factorial(int n) {
 // picks the layout (forcecore/library/resident.h).
 template <int K>
 struct ResidentFields {
-  static constexpr int kPos = 0;           // x, y, z
-  static constexpr int kVel = 3;           // vx, vy, vz
-  static constexpr int kDer = 6;           // derivative q, coordinate c: kDer + 3 q + c
-  static constexpr int kMass = 6 + 6 * K;  // mass
-  static constexpr int kTime = kMass + 1;  // the particle's own time
-  static constexpr int kStep = kMass + 2;  // its step
-  static constexpr int kLive = kMass + 3;  // 1: present, 0: removed
-  static constexpr int kCount = kMass + 4;
+  // Enumerators, not static data members: the host library compiles this
+  // header once per instruction set, where GCC refuses inline variables.
+  enum : int {
+    kPos = 0,           // x, y, z
+    kVel = 3,           // vx, vy, vz
+    kDer = 6,           // derivative q, coordinate c: kDer + 3 q + c
+    kMass = 6 + 6 * K,  // mass
+    kTime = kMass + 1,  // the particle's own time
+    kStep = kMass + 2,  // its step
+    kLive = kMass + 3,  // 1: present, 0: removed
+    kCount = kMass + 4
+  };
 };
 
 struct ResidentView {

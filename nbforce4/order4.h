@@ -27,7 +27,7 @@ static_assert(sizeof(Force) == 48 && offsetof(Force, jrk) == 24, "Force layout")
 namespace nbf {
 
 struct Order4 {
-  static constexpr int kDerivs = 2;  // force derivatives of the integrator: K
+  enum : int { kDerivs = 2 };  // force derivatives of the integrator: K
   using Predictor = ::Predictor;
   using ForceDev = ::Force_dev;
   using Force = ::Force;

@@ -29,7 +29,7 @@ static_assert(sizeof(Force) == 72 && offsetof(Force, jrk) == 24 && offsetof(Forc
 namespace nbf {
 
 struct Order6 {
-  static constexpr int kDerivs = 3;  // force derivatives of the integrator: K
+  enum : int { kDerivs = 3 };  // force derivatives of the integrator: K
   using Predictor = ::Predictor;
   using ForceDev = ::Force_dev;
   using Force = ::Force;

@@ -36,7 +36,7 @@ static_assert(sizeof(Force) == 96 && offsetof(Force, jrk) == 24 && offsetof(Forc
 namespace nbf {
 
 struct Order8 {
-  static constexpr int kDerivs = 4;  // force derivatives of the integrator: K
+  enum : int { kDerivs = 4 };  // force derivatives of the integrator: K
   using Predictor = ::Predictor;
   using ForceDev = ::Force_dev;
   using Force = ::Force;

@@ -116,7 +116,9 @@ Status for_each(int n, Fn fn) {
     for (int i = 0; i < n; ++i) fn(i);
     return kSuccess;
   }
+#ifdef _OPENMP  // the instruction-set variants compile without OpenMP
 #pragma omp parallel for schedule(static)
+#endif
   for (int i = 0; i < n; ++i) fn(i);
   return kSuccess;
 }

@@ -28,8 +28,7 @@ namespace nbf {
 template <class L>
 struct ResidentStore {
   using Pred = typename L::Order::Predictor;
-  static constexpr int K = L::Order::kDerivs;
-  static constexpr int kFields = ResidentFields<K>::kCount;
+  enum : int { K = L::Order::kDerivs, kFields = ResidentFields<K>::kCount };
   double* fields = nullptr;  // kFields arrays of `capacity` doubles
   int capacity = 0;
   int n = 0;
