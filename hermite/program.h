@@ -138,7 +138,7 @@ int program_main(int argc, char** argv) {
     std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), eta_note.c_str());
   }
   if (opt.version) {
-    if (comm.root()) std::printf("%s %s\n", name.c_str(), NBFORCE_VERSION_TEXT);
+    if (comm.root()) std::printf("%s %s\n", invoked.c_str(), NBFORCE_VERSION_TEXT);
     return 0;
   }
   if (opt.help) {
