@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "pair_terms.h"
+#include "perturber_tracks.h"
 #include "scheme.h"
 #include "subsystem.h"
 
@@ -64,12 +65,14 @@ inline double pair_rcl(const EncounterScale& s, double mi, double mj) {
 // (relative to their centre of mass, at the centre of mass's time), the
 // slot of the centre of mass among the integrator's particles, and the
 // perturbers found at the centre of mass's last step with the perturbation
-// they made.
+// they made, and the slow-down factor kappa of its last step (1: none;
+// encounters/ar_slowdown.cc).
 struct Regularised {
   encounters::Subsystem s;
   int cm = -1;
   std::vector<int> perturbers;
   double gamma = 0.0;
+  double kappa = 1.0;
 };
 
 // A formation, change or end of a subsystem, for the event log.
@@ -101,6 +104,16 @@ inline double subsystem_size(const encounters::Subsystem& s) {
 // the subsystem, 2 m_max R / d^3, against the internal M / R^2.
 inline double perturber_radius(double size, double mass, double m_max, double gamma_min) {
   return size * std::cbrt(2.0 * m_max / (mass * gamma_min));
+}
+
+// The distance within which a perturber acts on a subsystem's members by
+// its own force rather than through the tidal tensor of the far ones
+// (encounters/perturber_tracks.h): where the octupole term that the tensor
+// leaves out, ~ 2 m_max R^4 / d^4 against the internal M / R^2, reaches
+// gamma_min. Beyond it the tensor's error is below the perturbation that
+// counts as none.
+inline double near_radius(double size, double mass, double m_max, double gamma_min) {
+  return size * std::sqrt(std::sqrt(2.0 * m_max / (mass * gamma_min)));
 }
 
 // How many derivatives of the members' terms replace the point-mass ones:
