@@ -720,7 +720,7 @@ class Integrator {
     predicted_state(cm, tr.t1, c1);
     double mass = 0.0;
     for (double mk : r.s.m) mass += mk;
-    const double near = near_radius(subsystem_size(r.s), mass, scale_.m_max, enc_.gamma_min);
+    const double near = near_radius(subsystem_size(r.s), mass, scale_.m_max);
     for (int p : r.perturbers) {
       const auto q = static_cast<std::size_t>(p);
       Vec3 p0[4], p1[4];
@@ -746,7 +746,8 @@ class Integrator {
   // r's perturbers at time t (the particles within its perturber radius of
   // its centre of mass, by the tree) and their perturbation gamma. The
   // perturbers feel the members and the centre of mass feels them through
-  // its members, in the forces and in the energy, from this call on.
+  // its members, in the forces and in the energy, from this call on; an
+  // unperturbed pair keeps none.
   void find_perturbers(Regularised& r, double t) {
     const auto cm = static_cast<std::size_t>(r.cm);
     Vec3 cs[4];
@@ -768,6 +769,12 @@ class Integrator {
       r.gamma += 2.0 * m_[q] * size * size * size / (mass * d * d * d);
       r.perturbers.push_back(p);
     }
+    // An unperturbed pair acts on everything else as a point mass at its
+    // centre of mass, in the forces and in the energy: its quadrupole there
+    // is below gamma_min of its own force by definition, and oscillates on
+    // the pair's orbital time, far shorter than the steps of the bodies
+    // that would feel it.
+    if (r.s.m.size() == 2 && r.gamma < enc_.gamma_min) r.perturbers.clear();
   }
 
   double eps2() const { return settings_.eps * settings_.eps; }

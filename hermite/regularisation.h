@@ -65,14 +65,12 @@ inline double pair_rcl(const EncounterScale& s, double mi, double mj) {
 // (relative to their centre of mass, at the centre of mass's time), the
 // slot of the centre of mass among the integrator's particles, and the
 // perturbers found at the centre of mass's last step with the perturbation
-// they made, and the slow-down factor kappa of its last step (1: none;
-// encounters/ar_slowdown.cc).
+// they made.
 struct Regularised {
   encounters::Subsystem s;
   int cm = -1;
   std::vector<int> perturbers;
   double gamma = 0.0;
-  double kappa = 1.0;
 };
 
 // A formation, change or end of a subsystem, for the event log.
@@ -110,10 +108,12 @@ inline double perturber_radius(double size, double mass, double m_max, double ga
 // its own force rather than through the tidal tensor of the far ones
 // (encounters/perturber_tracks.h): where the octupole term that the tensor
 // leaves out, ~ 2 m_max R^4 / d^4 against the internal M / R^2, reaches
-// gamma_min. Beyond it the tensor's error is below the perturbation that
-// counts as none.
-inline double near_radius(double size, double mass, double m_max, double gamma_min) {
-  return size * std::sqrt(std::sqrt(2.0 * m_max / (mass * gamma_min)));
+// kNearGamma. Smaller (1e-7) made every body of a dense core near for a
+// group of a few members about a hard binary, at a cost of ~10 times the
+// run's time (measured: 1,024 bodies after core collapse, t = 0 to 1).
+inline constexpr double kNearGamma = 1e-5;
+inline double near_radius(double size, double mass, double m_max) {
+  return size * std::sqrt(std::sqrt(2.0 * m_max / (mass * kNearGamma)));
 }
 
 // How many derivatives of the members' terms replace the point-mass ones:

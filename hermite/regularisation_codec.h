@@ -5,10 +5,10 @@
 //
 // Layout (native byte order): u32 format (2), u64 length and bytes of
 // encode_subsystems, then per subsystem i32 centre-of-mass slot, f64
-// gamma, f64 slow-down factor kappa, u64 count and i32 slots of the
-// perturbers; then the scale's five f64 (r_cl, dt_cl, m_mean, m_max,
-// next_update) and the i64 count of regularised steps so far. Format 1
-// (no kappa, no count) still decodes, with kappa 1 and the count 0.
+// gamma, u64 count and i32 slots of the perturbers; then the scale's five
+// f64 (r_cl, dt_cl, m_mean, m_max, next_update) and the i64 count of
+// regularised steps so far. Format 1 (no count) still decodes, with the
+// count 0.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,6 @@ inline std::string encode_regularised(const std::vector<Regularised>& regs,
   for (const Regularised& r : regs) {
     put(static_cast<std::int32_t>(r.cm));
     put(r.gamma);
-    put(r.kappa);
     put(static_cast<std::uint64_t>(r.perturbers.size()));
     for (int p : r.perturbers) put(static_cast<std::int32_t>(p));
   }
@@ -71,9 +70,6 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
     get(cm);
     r.cm = cm;
     get(r.gamma);
-    r.kappa = 1.0;
-    if (format >= 2) get(r.kappa);
-    if (!(r.kappa >= 1.0)) throw std::runtime_error("slow-down factor below 1");
     std::uint64_t count = 0;
     get(count);
     if (count > (b.size() - at) / 4) throw std::runtime_error("truncated");
