@@ -2,9 +2,11 @@
 // prediction, on the calling thread (run it with OMP_NUM_THREADS=1):
 //   1. one block step of one particle against 1,024 j-particles: its state
 //      sent and its force computed (nbf_resident_set + nbf_resident_force),
-//      beside the host path (1,024 predictions and records, calc_force), and
-//      beside its 1,024 pair terms at the rate of a full pass
-//      (calc_force, ni = nj = 1,024); medians of 10,000 calls;
+//      with the sources predicted in vector lanes and one slot at a time,
+//      beside the host path (1,024 predictions and records, calc_force),
+//      calc_force alone on the same records, and its 1,024 pair terms at
+//      the rate of a full pass (calc_force, ni = nj = 1,024); medians of
+//      10,000 calls;
 //   2. hermite4 on Plummer models of 1,024 and 4,096 particles to t = 0.25,
 //      resident on and off in the same run, as interactions per second
 //      beside the full-pass rate;
@@ -15,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "forcecore/host/host_control.h"
 #include "integrator.h"
 #include "library4.h"
 #include "plummer.h"
@@ -80,7 +83,9 @@ double full_pass_pair_seconds(const hermite::Model& m) {
 
 }  // namespace
 
-int main() {
+// With the argument "step", the first case alone (for profiling it).
+int main(int argc, char** argv) {
+  const bool step_only = argc > 1 && std::strcmp(argv[1], "step") == 0;
   hermite::Library4::bind(0);
   const hermite::Model m1 = plummer_model(1024);
   const double pair_s = full_pass_pair_seconds(m1);
@@ -101,10 +106,14 @@ int main() {
     on.load(all, m1.mass, m1.pos, m1.vel, d, t, dt);
     const std::vector<int> one = {517};
     Vec3 out[K];
-    const double resident = median_of(10000, [&] {
+    const auto step = [&] {
       on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
       on.forces_at(0.0625, one, out);
-    });
+    };
+    const double resident = median_of(10000, step);
+    nbf::host::set_prediction(nbf::host::Prediction::plain);
+    const double plain = median_of(10000, step);
+    nbf::host::set_prediction(nbf::host::Prediction::lanes);
     hermite::Predicted p;
     p.x.resize(n);
     p.v.resize(n);
@@ -114,11 +123,19 @@ int main() {
       hermite::predict_range<K>(0.0625, 0, n, m1.pos, m1.vel, d, t, dt, p);
       off.forces(one, p, out);
     });
+    const std::vector<Predictor> r = records(m1);
+    Force f{};
+    double stamp = 0, ti = 0, to = 0;
+    const double force = median_of(
+        10000, [&] { calc_force(1, n, r.data() + 517, r.data(), &f, kEps2, &stamp, &ti, &to); });
     std::printf(
-        "one particle against 1,024 (median of 10,000): resident %.2f us, host prediction + "
-        "calc_force %.2f us, its 1,024 pairs at the full-pass rate %.2f us\n",
-        1e6 * resident, 1e6 * host, 1e6 * pair_s * n);
+        "one particle against 1,024 (median of 10,000): resident %.2f us (prediction one slot at "
+        "a time: %.2f us), host prediction + calc_force %.2f us, calc_force alone %.2f us, its "
+        "1,024 pairs at the full-pass rate %.2f us\n",
+        1e6 * resident, 1e6 * plain, 1e6 * host, 1e6 * force, 1e6 * pair_s * n);
   }
+
+  if (step_only) return 0;
 
   // 2. hermite4 to t = 0.25 on Plummer models, resident on and off.
   for (int n : {1024, 4096}) {

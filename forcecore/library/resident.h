@@ -1,6 +1,6 @@
 // The resident particles' drivers: the slots' states in device memory (one
-// array per field on a GPU, one record per slot on the host; see
-// ResidentStore::layout and forcecore/predict.h), their prediction into the
+// array per field; see ResidentStore::layout and forcecore/predict.h), their
+// prediction into the
 // records calc_force reads, and the force, potential and neighbour calls
 // over them. The per-particle work is written once as records with a
 // __host__ __device__ call operator, run by rt::for_each on either backend.
@@ -23,6 +23,10 @@
 #include "forcecore/self_excluded.h"
 #include "nbforce_common.h"
 
+#if !defined(__CUDACC__)
+#include "forcecore/host/predict_lanes.h"
+#endif
+
 namespace nbf {
 
 template <class L>
@@ -41,16 +45,9 @@ struct ResidentStore {
   double* out = nullptr;
   std::size_t out_size = 0;
   ResidentView view() const { return layout(fields, capacity); }
-  // The device reads one array per field, consecutive threads consecutive
-  // slots; a host thread reads one slot's fields together.
-  static ResidentView layout(double* base, int slots) {
-#if defined(__CUDACC__)
-    return {base, slots, 1};
-#else
-    (void)slots;
-    return {base, 1, kFields};
-#endif
-  }
+  // One array per field: consecutive device threads read consecutive
+  // slots, and the host predicts consecutive slots in vector lanes.
+  static ResidentView layout(double* base, int slots) { return {base, slots, 1}; }
 };
 
 template <class L>
@@ -191,6 +188,37 @@ struct ResidentPredict {  // slot (index ? index[first + k] : first + k) into ou
     predict_record<K>(view, i, t, source, out[k]);
   }
 };
+
+// The sources js .. js + nj - 1 predicted into out[0 .. nj - 1]: on the
+// host kDoubleLanes slots at a time (the last few, and all of them under
+// host::Prediction::plain, one at a time), on the device one per thread.
+#if defined(__CUDACC__)
+template <int K, class Pred>
+rt::Status predict_sources(const ResidentView& view, int js, int nj, double t, Pred* out) {
+  return rt::for_each(nj, ResidentPredict<K, Pred>{view, nullptr, js, t, true, out});
+}
+#else
+template <int K, class Pred>
+struct ResidentPredictLanes {  // slots js + kDoubleLanes g + l into out[kDoubleLanes g + l]
+  ResidentView view;
+  int js;
+  double t;
+  Pred* out;
+  void operator()(int g) const {
+    predict_records_lanes<K>(view, js + kDoubleLanes * g, t, true, out + kDoubleLanes * g);
+  }
+};
+
+template <int K, class Pred>
+rt::Status predict_sources(const ResidentView& view, int js, int nj, double t, Pred* out) {
+  const int groups = host::execution_mode().plain_prediction ? 0 : nj / kDoubleLanes;
+  const int done = groups * kDoubleLanes;
+  if (const rt::Status s = rt::for_each(groups, ResidentPredictLanes<K, Pred>{view, js, t, out}))
+    return s;
+  return rt::for_each(nj - done,
+                      ResidentPredict<K, Pred>{view, nullptr, js + done, t, true, out + done});
+}
+#endif
 
 template <int K>
 struct ResidentPosm {  // slot (index ? index[k] : first + k) into posm[k]
@@ -336,8 +364,7 @@ void resident_force(double t, int js, int je, int ni, const int* index, float ep
   if (b.ip_dev == nullptr) allocate_pass_buffers(b);
   const int nj = je - js;
   const ResidentView view = s.view();
-  resident_launch<L>(
-      rt::for_each(nj, ResidentPredict<K, Pred>{view, nullptr, js, t, true, s.jrec}));
+  resident_launch<L>(predict_sources<K>(view, js, nj, t, s.jrec));
   const int* idx = resident_indices(s, ni, index);
   const auto fill_i = [&](int off, int n) {
     resident_launch<L>(

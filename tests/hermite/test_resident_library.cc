@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "forcecore/host/host_control.h"
 #include "library_backend.h"
 #include "prediction.h"
 
@@ -203,6 +204,32 @@ TEST_F(ResidentTest, ForcesAreTheHostPathsBits) {
   c.dt.resize(n - 30);
   removed.resize(n - 30);
   check("shrunk", n - 30);
+}
+
+// The sources predicted several slots at a time against one slot at a
+// time, over every start and length of a few vector groups, so that each
+// lane position, the single slots after the last whole group, removed slots
+// and steps ending before the call's time all meet in one group.
+TEST_F(ResidentTest, SourcesInLanesAreTheSingleSlotsBits) {
+  const int n = 40;
+  const Cloud c = make_cloud(n, 21);
+  nbf_resident_resize(n);
+  load(c, range(0, n));
+  const std::vector<int> gone = {5, 18};
+  nbf_resident_remove(static_cast<int>(gone.size()), gone.data());
+  const std::vector<int> list = {0, 13, 39};
+  for (double t : {0.125, 0.03}) {
+    for (int js = 0; js < 10; ++js) {
+      for (int je = js; je <= n; je += 3) {
+        const std::vector<Vec3> lanes = resident_path(t, js, je, list, kEps2);
+        nbf::host::set_prediction(nbf::host::Prediction::plain);
+        const std::vector<Vec3> single = resident_path(t, js, je, list, kEps2);
+        nbf::host::set_prediction(nbf::host::Prediction::lanes);
+        SCOPED_TRACE(testing::Message() << "t " << t << " js " << js << " je " << je);
+        expect_same_bits(lanes, single, "lanes");
+      }
+    }
+  }
 }
 
 // Plain double-precision references at the predicted positions.
