@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "forcecore/check_lines.h"
 #include "forcecore/ds.h"
@@ -44,6 +45,16 @@ struct ResidentStore {
   std::size_t idx_size = 0;
   double* out = nullptr;
   std::size_t out_size = 0;
+  // The sources last predicted into jrec: slots jrec_js .. jrec_je - 1 at
+  // time jrec_t. While jrec_valid, only the slots in `changed` (set or
+  // removed since) differ from what a prediction would write now, so a
+  // force call at the same time and range predicts those alone.
+  bool jrec_valid = false;
+  double jrec_t = 0.0;
+  int jrec_js = 0, jrec_je = 0;
+  std::vector<int> changed;
+  int* changed_idx = nullptr;  // `changed` on the device
+  std::size_t changed_idx_size = 0;
   ResidentView view() const { return layout(fields, capacity); }
   // One array per field: consecutive device threads read consecutive
   // slots, and the host predicts consecutive slots in vector lanes.
@@ -189,6 +200,19 @@ struct ResidentPredict {  // slot (index ? index[first + k] : first + k) into ou
   }
 };
 
+template <int K, class Pred>
+struct ResidentRepredict {  // slot index[k], if a source, into out[index[k] - js]
+  ResidentView view;
+  const int* index;
+  int js, je;
+  double t;
+  Pred* out;
+  NBF_HD void operator()(int k) const {
+    const int i = index[k];
+    if (i >= js && i < je) predict_record<K>(view, i, t, true, out[i - js]);
+  }
+};
+
 // The sources js .. js + nj - 1 predicted into out[0 .. nj - 1]: on the
 // host kDoubleLanes slots at a time (the last few, and all of them under
 // host::Prediction::plain, one at a time), on the device one per thread.
@@ -281,6 +305,19 @@ struct ResidentGather {  // the neighbours of target index[k] among the sources
   }
 };
 
+// Slots index[0 .. count - 1] changed: listed for the next force call, or,
+// past an eighth of the set, every source predicted anew.
+template <class L>
+void resident_note_changed(ResidentStore<L>& s, int count, const int* index) {
+  if (!s.jrec_valid) return;
+  if (s.changed.size() + static_cast<std::size_t>(count) > static_cast<std::size_t>(s.n / 8)) {
+    s.jrec_valid = false;
+    s.changed.clear();
+    return;
+  }
+  s.changed.insert(s.changed.end(), index, index + count);
+}
+
 template <class L>
 void resident_resize(int n) {
   using Pred = typename L::Order::Predictor;
@@ -312,6 +349,8 @@ void resident_resize(int n) {
   }
   if (n > s.n) resident_launch<L>(rt::for_each(n - s.n, ResidentClear{s.view(), s.n, F}));
   s.n = n;
+  s.jrec_valid = false;
+  s.changed.clear();
 }
 
 template <class L>
@@ -338,6 +377,7 @@ void resident_set(int count, const int* index, const double* mass, const double*
   }
   const int* idx = resident_indices(s, count, index);
   resident_launch<L>(rt::for_each(count, ResidentScatter<K>{s.view(), idx, s.in, count}));
+  resident_note_changed(s, count, index);
 }
 
 template <class L>
@@ -348,6 +388,7 @@ void resident_remove(int count, const int* index) {
   if (count == 0) return;
   const int* idx = resident_indices(s, count, index);
   resident_launch<L>(rt::for_each(count, ResidentDrop<K>{s.view(), idx}));
+  resident_note_changed(s, count, index);
 }
 
 template <class L>
@@ -364,7 +405,24 @@ void resident_force(double t, int js, int je, int ni, const int* index, float ep
   if (b.ip_dev == nullptr) allocate_pass_buffers(b);
   const int nj = je - js;
   const ResidentView view = s.view();
-  resident_launch<L>(predict_sources<K>(view, js, nj, t, s.jrec));
+  if (s.jrec_valid && t == s.jrec_t && js == s.jrec_js && je == s.jrec_je) {
+    const int count = static_cast<int>(s.changed.size());
+    if (count > 0) {
+      resident_reserve<L>(&s.changed_idx, &s.changed_idx_size, s.changed.size());
+      check_or_exit(
+          L::kName, check_line::kResidentCopyIn,
+          rt::copy_to_device(s.changed_idx, s.changed.data(), s.changed.size() * sizeof(int)));
+      resident_launch<L>(
+          rt::for_each(count, ResidentRepredict<K, Pred>{view, s.changed_idx, js, je, t, s.jrec}));
+    }
+  } else {
+    resident_launch<L>(predict_sources<K>(view, js, nj, t, s.jrec));
+  }
+  s.jrec_valid = true;
+  s.jrec_t = t;
+  s.jrec_js = js;
+  s.jrec_je = je;
+  s.changed.clear();
   const int* idx = resident_indices(s, ni, index);
   const auto fill_i = [&](int off, int n) {
     resident_launch<L>(

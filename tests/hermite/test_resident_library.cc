@@ -232,6 +232,29 @@ TEST_F(ResidentTest, SourcesInLanesAreTheSingleSlotsBits) {
   }
 }
 
+// A second call at the same time predicts only the sources sent or removed
+// since the first; its forces must be those of a call that predicts all.
+TEST_F(ResidentTest, SlotsChangedBetweenCallsAtOneTimeArePredictedAnew) {
+  const int n = 64;
+  Cloud c = make_cloud(n, 31);
+  nbf_resident_resize(n);
+  load(c, range(0, n));
+  const std::vector<int> list = {1, 17, 40};
+  const double t = 0.125;
+  resident_path(t, 0, n, list, kEps2);
+  unsigned seed = 5;
+  for (int i : {3, 17, 63}) {
+    c.x[i][1] += 0.05 * noise(seed);
+    c.d[i][0][0] += noise(seed);
+  }
+  load(c, {3, 17, 63});
+  const std::vector<int> gone = {9};
+  nbf_resident_remove(1, gone.data());
+  const std::vector<Vec3> again = resident_path(t, 0, n, list, kEps2);
+  resident_path(t + 0.01, 0, n, list, kEps2);
+  expect_same_bits(again, resident_path(t, 0, n, list, kEps2), "changed slots");
+}
+
 // Plain double-precision references at the predicted positions.
 std::vector<Vec3> predicted_positions(const Cloud& c, double t) {
   const std::size_t n = c.m.size();
