@@ -84,9 +84,11 @@ double full_pass_pair_seconds(const hermite::Model& m) {
 
 }  // namespace
 
-// With the argument "step", the first case alone (for profiling it).
+// With the argument "step" the first case alone, with "wide" the third
+// alone (for profiling them).
 int main(int argc, char** argv) {
   const bool step_only = argc > 1 && std::strcmp(argv[1], "step") == 0;
+  const bool wide_only = argc > 1 && std::strcmp(argv[1], "wide") == 0;
   hermite::Library4::bind(0);
   const hermite::Model m1 = plummer_model(1024);
   const double pair_s = full_pass_pair_seconds(m1);
@@ -94,7 +96,7 @@ int main(int argc, char** argv) {
               1e9 * pair_s);
 
   // 1. One particle's block step against 1,024 j-particles.
-  {
+  if (!wide_only) {
     const int n = 1024;
     std::vector<hermite::Derivs<K>> d(n);
     for (int i = 0; i < n; ++i)
@@ -148,6 +150,7 @@ int main(int argc, char** argv) {
 
   // 2. hermite4 to t = 0.25 on Plummer models, resident on and off.
   for (int n : {1024, 4096}) {
+    if (wide_only) break;
     const hermite::Model m = plummer_model(n);
     const double full = full_pass_pair_seconds(m);
     for (bool resident : {false, true}) {
