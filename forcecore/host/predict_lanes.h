@@ -31,6 +31,15 @@ constexpr int kDoubleLanes = 4;
 constexpr int kDoubleLanes = 2;
 #endif
 
+// Hides a vector's value from the optimiser, in a vector register.
+#if defined(__x86_64__) || defined(__i386__)
+#define NBF_OPAQUE_LANES(v) __asm__("" : "+v"(v))
+#elif defined(__aarch64__)
+#define NBF_OPAQUE_LANES(v) __asm__("" : "+w"(v))
+#else
+#define NBF_OPAQUE_LANES(v) __asm__("" : "+m"(v))
+#endif
+
 typedef double DLanes __attribute__((vector_size(kDoubleLanes * sizeof(double))));
 typedef long long DMask __attribute__((vector_size(kDoubleLanes * sizeof(long long))));
 typedef float FLanes __attribute__((vector_size(kDoubleLanes * sizeof(float))));
@@ -83,7 +92,7 @@ inline void predict_lanes(const ResidentView& s, long i, double t, bool source, 
     // (double)(float)x to x and every lo part to 0.
     const FLanes h = __builtin_convertvector(xp, FLanes);
     DLanes hd = __builtin_convertvector(h, DLanes);
-    __asm__("" : "+v"(hd));
+    NBF_OPAQUE_LANES(hd);
     p.hi[c] = h;
     p.lo[c] = __builtin_convertvector(xp - hd, FLanes);
     p.vel[c] = __builtin_convertvector(vp, FLanes);
