@@ -18,11 +18,11 @@
 #include <cstring>
 #include <vector>
 
-#include "forcecore/host/host_control.h"
 #include "integrator.h"
 #include "library4.h"
 #include "plummer.h"
 #include "resident_backend.h"
+#include "tests/support/prediction_switch.h"
 
 namespace {
 
@@ -122,9 +122,9 @@ int main(int argc, char** argv) {
       on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
       on.forces_at(0.0625, one, out);
     });
-    nbf::host::set_prediction(nbf::host::Prediction::plain);
+    support::predict_one_slot_at_a_time(true);
     const double plain = median_of(10000, step);
-    nbf::host::set_prediction(nbf::host::Prediction::lanes);
+    support::predict_one_slot_at_a_time(false);
     hermite::Predicted p;
     p.x.resize(n);
     p.v.resize(n);

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <vector>
 
-#include "forcecore/host/host_control.h"
 #include "library_backend.h"
 #include "prediction.h"
+#include "support/prediction_switch.h"
 
 #if HERMITE_ORDER == 4
 #include "library4.h"
@@ -222,9 +222,9 @@ TEST_F(ResidentTest, SourcesInLanesAreTheSingleSlotsBits) {
     for (int js = 0; js < 10; ++js) {
       for (int je = js; je <= n; je += 3) {
         const std::vector<Vec3> lanes = resident_path(t, js, je, list, kEps2);
-        nbf::host::set_prediction(nbf::host::Prediction::plain);
+        support::predict_one_slot_at_a_time(true);
         const std::vector<Vec3> single = resident_path(t, js, je, list, kEps2);
-        nbf::host::set_prediction(nbf::host::Prediction::lanes);
+        support::predict_one_slot_at_a_time(false);
         SCOPED_TRACE(testing::Message() << "t " << t << " js " << js << " je " << je);
         expect_same_bits(lanes, single, "lanes");
       }
