@@ -2,9 +2,12 @@
 // prediction, on the calling thread (run it with OMP_NUM_THREADS=1):
 //   1. one block step of one particle against 1,024 j-particles: its state
 //      sent and its force computed (nbf_resident_set + nbf_resident_force),
-//      beside the host path (1,024 predictions and records, calc_force), and
-//      beside its 1,024 pair terms at the rate of a full pass
-//      (calc_force, ni = nj = 1,024); medians of 10,000 calls;
+//      with the sources predicted in vector lanes and one slot at a time,
+//      each call at a new block time, and with every call at one time,
+//      beside the host path (1,024 predictions and records, calc_force),
+//      calc_force alone on the same records, and its 1,024 pair terms at
+//      the rate of a full pass (calc_force, ni = nj = 1,024); medians of
+//      10,000 calls;
 //   2. hermite4 on Plummer models of 1,024 and 4,096 particles to t = 0.25,
 //      resident on and off in the same run, as interactions per second
 //      beside the full-pass rate;
@@ -19,6 +22,7 @@
 #include "library4.h"
 #include "plummer.h"
 #include "resident_backend.h"
+#include "tests/support/prediction_switch.h"
 
 namespace {
 
@@ -80,7 +84,11 @@ double full_pass_pair_seconds(const hermite::Model& m) {
 
 }  // namespace
 
-int main() {
+// With the argument "step" the first case alone, with "wide" the third
+// alone (for profiling them).
+int main(int argc, char** argv) {
+  const bool step_only = argc > 1 && std::strcmp(argv[1], "step") == 0;
+  const bool wide_only = argc > 1 && std::strcmp(argv[1], "wide") == 0;
   hermite::Library4::bind(0);
   const hermite::Model m1 = plummer_model(1024);
   const double pair_s = full_pass_pair_seconds(m1);
@@ -88,7 +96,7 @@ int main() {
               1e9 * pair_s);
 
   // 1. One particle's block step against 1,024 j-particles.
-  {
+  if (!wide_only) {
     const int n = 1024;
     std::vector<hermite::Derivs<K>> d(n);
     for (int i = 0; i < n; ++i)
@@ -101,10 +109,22 @@ int main() {
     on.load(all, m1.mass, m1.pos, m1.vel, d, t, dt);
     const std::vector<int> one = {517};
     Vec3 out[K];
-    const double resident = median_of(10000, [&] {
+    // Each call at a new block time, as in a run (the times alternate, so
+    // that every call predicts all sources), and at one time throughout,
+    // where the library predicts the particle just sent alone.
+    int calls = 0;
+    const auto step = [&] {
+      on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
+      on.forces_at(++calls % 2 == 0 ? 0.0625 : 0.0625 + 1.0 / 1024, one, out);
+    };
+    const double resident = median_of(10000, step);
+    const double same_time = median_of(10000, [&] {
       on.load(one, m1.mass, m1.pos, m1.vel, d, t, dt);
       on.forces_at(0.0625, one, out);
     });
+    support::predict_one_slot_at_a_time(true);
+    const double plain = median_of(10000, step);
+    support::predict_one_slot_at_a_time(false);
     hermite::Predicted p;
     p.x.resize(n);
     p.v.resize(n);
@@ -114,14 +134,23 @@ int main() {
       hermite::predict_range<K>(0.0625, 0, n, m1.pos, m1.vel, d, t, dt, p);
       off.forces(one, p, out);
     });
+    const std::vector<Predictor> r = records(m1);
+    Force f{};
+    double stamp = 0, ti = 0, to = 0;
+    const double force = median_of(
+        10000, [&] { calc_force(1, n, r.data() + 517, r.data(), &f, kEps2, &stamp, &ti, &to); });
     std::printf(
-        "one particle against 1,024 (median of 10,000): resident %.2f us, host prediction + "
-        "calc_force %.2f us, its 1,024 pairs at the full-pass rate %.2f us\n",
-        1e6 * resident, 1e6 * host, 1e6 * pair_s * n);
+        "one particle against 1,024 (median of 10,000): resident %.2f us (prediction one slot at "
+        "a time: %.2f us; every call at one time: %.2f us), host prediction + calc_force %.2f "
+        "us, calc_force alone %.2f us, its 1,024 pairs at the full-pass rate %.2f us\n",
+        1e6 * resident, 1e6 * plain, 1e6 * same_time, 1e6 * host, 1e6 * force, 1e6 * pair_s * n);
   }
+
+  if (step_only) return 0;
 
   // 2. hermite4 to t = 0.25 on Plummer models, resident on and off.
   for (int n : {1024, 4096}) {
+    if (wide_only) break;
     const hermite::Model m = plummer_model(n);
     const double full = full_pass_pair_seconds(m);
     for (bool resident : {false, true}) {

@@ -11,6 +11,7 @@ struct ExecutionMode {
   bool reversed;
   bool plain;
   Fanout fanout;
+  bool plain_prediction;
 };
 ExecutionMode execution_mode();
 

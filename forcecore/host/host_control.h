@@ -42,6 +42,12 @@ void set_thread_order(ThreadOrder order);
 enum class Executor { lanes, plain };
 void set_executor(Executor executor);
 
+// How the resident particles' sources are predicted: lanes: kDoubleLanes
+// slots at a time (forcecore/host/predict_lanes.h, the default); plain: one
+// slot at a time by the scalar predictor, the reference of the lanes.
+enum class Prediction { lanes, plain };
+void set_prediction(Prediction prediction);
+
 // How many threads run a grid's blocks (see block_team.h).
 enum class Fanout {
   measured,  // the calling thread, and helpers as the first block's time asks for

@@ -24,7 +24,7 @@ struct State {
   std::vector<PendingFailure> failures[static_cast<int>(Call::kCount)];
   int device_count = 1;
   int device = 0;
-  ExecutionMode mode{false, false, Fanout::measured};
+  ExecutionMode mode{false, false, Fanout::measured, false};
   InputRegion input{nullptr, nullptr};
   bool swept = false;
   std::vector<std::pair<std::string, const void*>> kernels;
@@ -93,6 +93,10 @@ int current_device() { return state().device; }
 void set_thread_order(ThreadOrder order) { state().mode.reversed = order == ThreadOrder::reversed; }
 
 void set_executor(Executor executor) { state().mode.plain = executor == Executor::plain; }
+
+void set_prediction(Prediction prediction) {
+  state().mode.plain_prediction = prediction == Prediction::plain;
+}
 
 void set_fanout(Fanout fanout) { state().mode.fanout = fanout; }
 

@@ -1,6 +1,6 @@
 // The resident particles' drivers: the slots' states in device memory (one
-// array per field on a GPU, one record per slot on the host; see
-// ResidentStore::layout and forcecore/predict.h), their prediction into the
+// array per field; see ResidentStore::layout and forcecore/predict.h), their
+// prediction into the
 // records calc_force reads, and the force, potential and neighbour calls
 // over them. The per-particle work is written once as records with a
 // __host__ __device__ call operator, run by rt::for_each on either backend.
@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdio>
+#include <vector>
 
 #include "forcecore/check_lines.h"
 #include "forcecore/ds.h"
@@ -22,6 +23,10 @@
 #include "forcecore/predict.h"
 #include "forcecore/self_excluded.h"
 #include "nbforce_common.h"
+
+#if !defined(__CUDACC__)
+#include "forcecore/host/predict_lanes.h"
+#endif
 
 namespace nbf {
 
@@ -40,17 +45,20 @@ struct ResidentStore {
   std::size_t idx_size = 0;
   double* out = nullptr;
   std::size_t out_size = 0;
+  // The sources last predicted into jrec: slots jrec_js .. jrec_je - 1 at
+  // time jrec_t. While jrec_valid, only the slots in `changed` (set or
+  // removed since) differ from what a prediction would write now, so a
+  // force call at the same time and range predicts those alone.
+  bool jrec_valid = false;
+  double jrec_t = 0.0;
+  int jrec_js = 0, jrec_je = 0;
+  std::vector<int> changed;
+  int* changed_idx = nullptr;  // `changed` on the device
+  std::size_t changed_idx_size = 0;
   ResidentView view() const { return layout(fields, capacity); }
-  // The device reads one array per field, consecutive threads consecutive
-  // slots; a host thread reads one slot's fields together.
-  static ResidentView layout(double* base, int slots) {
-#if defined(__CUDACC__)
-    return {base, slots, 1};
-#else
-    (void)slots;
-    return {base, 1, kFields};
-#endif
-  }
+  // One array per field: consecutive device threads read consecutive
+  // slots, and the host predicts consecutive slots in vector lanes.
+  static ResidentView layout(double* base, int slots) { return {base, slots, 1}; }
 };
 
 template <class L>
@@ -192,6 +200,50 @@ struct ResidentPredict {  // slot (index ? index[first + k] : first + k) into ou
   }
 };
 
+template <int K, class Pred>
+struct ResidentRepredict {  // slot index[k], if a source, into out[index[k] - js]
+  ResidentView view;
+  const int* index;
+  int js, je;
+  double t;
+  Pred* out;
+  NBF_HD void operator()(int k) const {
+    const int i = index[k];
+    if (i >= js && i < je) predict_record<K>(view, i, t, true, out[i - js]);
+  }
+};
+
+// The sources js .. js + nj - 1 predicted into out[0 .. nj - 1]: on the
+// host kDoubleLanes slots at a time (the last few, and all of them under
+// host::Prediction::plain, one at a time), on the device one per thread.
+#if defined(__CUDACC__)
+template <int K, class Pred>
+rt::Status predict_sources(const ResidentView& view, int js, int nj, double t, Pred* out) {
+  return rt::for_each(nj, ResidentPredict<K, Pred>{view, nullptr, js, t, true, out});
+}
+#else
+template <int K, class Pred>
+struct ResidentPredictLanes {  // slots js + kDoubleLanes g + l into out[kDoubleLanes g + l]
+  ResidentView view;
+  int js;
+  double t;
+  Pred* out;
+  void operator()(int g) const {
+    predict_records_lanes<K>(view, js + kDoubleLanes * g, t, true, out + kDoubleLanes * g);
+  }
+};
+
+template <int K, class Pred>
+rt::Status predict_sources(const ResidentView& view, int js, int nj, double t, Pred* out) {
+  const int groups = host::execution_mode().plain_prediction ? 0 : nj / kDoubleLanes;
+  const int done = groups * kDoubleLanes;
+  if (const rt::Status s = rt::for_each(groups, ResidentPredictLanes<K, Pred>{view, js, t, out}))
+    return s;
+  return rt::for_each(nj - done,
+                      ResidentPredict<K, Pred>{view, nullptr, js + done, t, true, out + done});
+}
+#endif
+
 template <int K>
 struct ResidentPosm {  // slot (index ? index[k] : first + k) into posm[k]
   ResidentView view;
@@ -253,6 +305,19 @@ struct ResidentGather {  // the neighbours of target index[k] among the sources
   }
 };
 
+// Slots index[0 .. count - 1] changed: listed for the next force call, or,
+// past an eighth of the set, every source predicted anew.
+template <class L>
+void resident_note_changed(ResidentStore<L>& s, int count, const int* index) {
+  if (!s.jrec_valid) return;
+  if (s.changed.size() + static_cast<std::size_t>(count) > static_cast<std::size_t>(s.n / 8)) {
+    s.jrec_valid = false;
+    s.changed.clear();
+    return;
+  }
+  s.changed.insert(s.changed.end(), index, index + count);
+}
+
 template <class L>
 void resident_resize(int n) {
   using Pred = typename L::Order::Predictor;
@@ -284,6 +349,8 @@ void resident_resize(int n) {
   }
   if (n > s.n) resident_launch<L>(rt::for_each(n - s.n, ResidentClear{s.view(), s.n, F}));
   s.n = n;
+  s.jrec_valid = false;
+  s.changed.clear();
 }
 
 template <class L>
@@ -310,6 +377,7 @@ void resident_set(int count, const int* index, const double* mass, const double*
   }
   const int* idx = resident_indices(s, count, index);
   resident_launch<L>(rt::for_each(count, ResidentScatter<K>{s.view(), idx, s.in, count}));
+  resident_note_changed(s, count, index);
 }
 
 template <class L>
@@ -320,6 +388,7 @@ void resident_remove(int count, const int* index) {
   if (count == 0) return;
   const int* idx = resident_indices(s, count, index);
   resident_launch<L>(rt::for_each(count, ResidentDrop<K>{s.view(), idx}));
+  resident_note_changed(s, count, index);
 }
 
 template <class L>
@@ -336,8 +405,24 @@ void resident_force(double t, int js, int je, int ni, const int* index, float ep
   if (b.ip_dev == nullptr) allocate_pass_buffers(b);
   const int nj = je - js;
   const ResidentView view = s.view();
-  resident_launch<L>(
-      rt::for_each(nj, ResidentPredict<K, Pred>{view, nullptr, js, t, true, s.jrec}));
+  if (s.jrec_valid && t == s.jrec_t && js == s.jrec_js && je == s.jrec_je) {
+    const int count = static_cast<int>(s.changed.size());
+    if (count > 0) {
+      resident_reserve<L>(&s.changed_idx, &s.changed_idx_size, s.changed.size());
+      check_or_exit(
+          L::kName, check_line::kResidentCopyIn,
+          rt::copy_to_device(s.changed_idx, s.changed.data(), s.changed.size() * sizeof(int)));
+      resident_launch<L>(
+          rt::for_each(count, ResidentRepredict<K, Pred>{view, s.changed_idx, js, je, t, s.jrec}));
+    }
+  } else {
+    resident_launch<L>(predict_sources<K>(view, js, nj, t, s.jrec));
+  }
+  s.jrec_valid = true;
+  s.jrec_t = t;
+  s.jrec_js = js;
+  s.jrec_je = je;
+  s.changed.clear();
   const int* idx = resident_indices(s, ni, index);
   const auto fill_i = [&](int off, int n) {
     resident_launch<L>(

@@ -12,6 +12,7 @@
 
 #include "library_backend.h"
 #include "prediction.h"
+#include "support/prediction_switch.h"
 
 #if HERMITE_ORDER == 4
 #include "library4.h"
@@ -203,6 +204,55 @@ TEST_F(ResidentTest, ForcesAreTheHostPathsBits) {
   c.dt.resize(n - 30);
   removed.resize(n - 30);
   check("shrunk", n - 30);
+}
+
+// The sources predicted several slots at a time against one slot at a
+// time, over every start and length of a few vector groups, so that each
+// lane position, the single slots after the last whole group, removed slots
+// and steps ending before the call's time all meet in one group.
+TEST_F(ResidentTest, SourcesInLanesAreTheSingleSlotsBits) {
+  const int n = 40;
+  const Cloud c = make_cloud(n, 21);
+  nbf_resident_resize(n);
+  load(c, range(0, n));
+  const std::vector<int> gone = {5, 18};
+  nbf_resident_remove(static_cast<int>(gone.size()), gone.data());
+  const std::vector<int> list = {0, 13, 39};
+  for (double t : {0.125, 0.03}) {
+    for (int js = 0; js < 10; ++js) {
+      for (int je = js; je <= n; je += 3) {
+        const std::vector<Vec3> lanes = resident_path(t, js, je, list, kEps2);
+        support::predict_one_slot_at_a_time(true);
+        const std::vector<Vec3> single = resident_path(t, js, je, list, kEps2);
+        support::predict_one_slot_at_a_time(false);
+        SCOPED_TRACE(testing::Message() << "t " << t << " js " << js << " je " << je);
+        expect_same_bits(lanes, single, "lanes");
+      }
+    }
+  }
+}
+
+// A second call at the same time predicts only the sources sent or removed
+// since the first; its forces must be those of a call that predicts all.
+TEST_F(ResidentTest, SlotsChangedBetweenCallsAtOneTimeArePredictedAnew) {
+  const int n = 64;
+  Cloud c = make_cloud(n, 31);
+  nbf_resident_resize(n);
+  load(c, range(0, n));
+  const std::vector<int> list = {1, 17, 40};
+  const double t = 0.125;
+  resident_path(t, 0, n, list, kEps2);
+  unsigned seed = 5;
+  for (int i : {3, 17, 63}) {
+    c.x[i][1] += 0.05 * noise(seed);
+    c.d[i][0][0] += noise(seed);
+  }
+  load(c, {3, 17, 63});
+  const std::vector<int> gone = {9};
+  nbf_resident_remove(1, gone.data());
+  const std::vector<Vec3> again = resident_path(t, 0, n, list, kEps2);
+  resident_path(t + 0.01, 0, n, list, kEps2);
+  expect_same_bits(again, resident_path(t, 0, n, list, kEps2), "changed slots");
 }
 
 // Plain double-precision references at the predicted positions.
