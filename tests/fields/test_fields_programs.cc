@@ -77,7 +77,9 @@ TEST_F(FieldPrograms, RefusesBadFieldsWithoutTouchingFiles) {
       "--galaxy halo:1e11 --orbit 4 --mass 1e4 --radius 2",
       "--galaxy hernquist:1e10,0.7 --orbit 4 --mass 1e4 --radius 2 --tides hill",
       "--omega 5",  // r_J = 0.24, inside the half-mass radius
-      "--omega 0.1 --escapers esc.csv",
+      "--escapers esc.csv",             // no field for them
+      "--omega 0.1 --escapers e.csv",   // the energy history's name
+      "--omega 0.1 --escape-radius -1",
       "--orbit 4",
   };
   for (const std::string& args : bad) {
