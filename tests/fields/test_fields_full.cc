@@ -18,8 +18,8 @@ class FieldRun : public ScratchTest {};
 // galaxy: 1e10 Msun at 1.25055 kpc, cluster 1e4 Msun within a virial
 // radius of 2 pc, so r_J = R (m / 3 M)^(1/3) = 4.3354. Softening 1/64,
 // order 4, to t = 50. Stars leave past 2 r_J, the bound mass falls (by 3%
-// at this seed), the
-// balance with the energy they took closes to 1e-6, and a run stopped at
+// at this seed), the balance with the energy they took closes to 1e-6, and
+// a run stopped at
 // t = 25 and continued from its checkpoint gives the same bytes.
 TEST_F(FieldRun, ClusterLosesMassAndKeepsItsJacobiEnergy) {
   if (program(4).empty()) GTEST_SKIP() << "program not built";
