@@ -81,14 +81,18 @@ void CoreFile::write(double t, const diagnostics::Core& c, const fields::Bound* 
 }
 
 CoreReport::CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-                       long long resume_bytes, const std::vector<double>& mass_groups,
-                       const std::vector<double>& mass, const fields::Field* field, double field_t0)
+                       long long resume_bytes, const MassGroups& groups, const fields::Field* field,
+                       double field_t0)
     : comm_(comm), eps_(eps), enabled_(!path.empty()), field_(field), field_t0_(field_t0) {
-  if (!mass_groups.empty()) {
+  if (!groups.empty()) {
     if (!enabled_)
       throw std::runtime_error("--mass-groups adds columns to --core: give --core FILE");
-    groups_ = static_cast<int>(mass_groups.size()) + 1;
-    group_ = diagnostics::assign_mass_groups(mass.data(), mass.size(), mass_groups);
+    if (groups.member.size() != static_cast<std::size_t>(n)) {
+      throw std::runtime_error("mass groups of " + std::to_string(groups.member.size()) +
+                               " particles for a model of " + std::to_string(n));
+    }
+    groups_ = static_cast<int>(groups.bounds.size()) + 1;
+    group_ = groups.member;
   }
   if (enabled_ && n <= diagnostics::kDensityNeighbours) {
     throw std::runtime_error(path + ": the core diagnostics need more than " +

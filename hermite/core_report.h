@@ -12,6 +12,7 @@
 #include "comm.h"
 #include "core.h"
 #include "history_file.h"
+#include "mass_groups_section.h"
 #include "scheme.h"
 
 namespace hermite {
@@ -42,15 +43,15 @@ class CoreFile {
 // the energy computes it), eps the softening of the run. A model of n
 // particles too small for the diagnostics is refused here (runtime_error),
 // before any file is created. resume_bytes >= 0: continues the history of a
-// checkpointed run (same file), cut back to that length. mass_groups: the
-// boundaries of --mass-groups, the groups assigned here once from `mass`
-// (the model's masses at the start); they need a path (runtime_error).
+// checkpointed run (same file), cut back to that length. groups: the
+// boundaries of --mass-groups and the group of each of the n particles,
+// fixed at the run's start (a continued run's from its checkpoint); they
+// need a path (runtime_error).
 class CoreReport {
  public:
   CoreReport(const std::string& path, const Comm& comm, int n, double eps,
-             long long resume_bytes = -1, const std::vector<double>& mass_groups = {},
-             const std::vector<double>& mass = {}, const fields::Field* field = nullptr,
-             double field_t0 = 0.0);
+             long long resume_bytes = -1, const MassGroups& groups = {},
+             const fields::Field* field = nullptr, double field_t0 = 0.0);
   void output(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
               const std::vector<Vec3>& vel, const std::vector<double>& pot);
   // The history's length on rank 0 (0 elsewhere and without a file).

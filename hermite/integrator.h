@@ -303,7 +303,7 @@ class Integrator {
     const bool resting = std::find(alive_.begin(), alive_.end(), 0) != alive_.end();
     if (!regs_.empty() || enc_.on || resting) {
       s.alive = alive_;
-      s.subsystems = encode_regularised(regs_, scale_);
+      s.subsystems = encode_regularised(regs_, scale_, counters_.reg_steps);
     }
     return s;
   }
@@ -351,7 +351,7 @@ class Integrator {
     regs_.clear();
     if (!s.subsystems.empty()) {
       try {
-        decode_regularised(s.subsystems, regs_, scale_);
+        decode_regularised(s.subsystems, regs_, scale_, counters_.reg_steps);
       } catch (const std::exception& e) {
         throw IntegrationError(std::string("the state's subsystems: ") + e.what());
       }
@@ -758,43 +758,64 @@ class Integrator {
     refresh_tree(t, false);
     for (Regularised& r : regs_) {
       if (!std::binary_search(active_.begin(), active_.end(), r.cm)) continue;
-      const auto cm = static_cast<std::size_t>(r.cm);
       find_perturbers(r, t);
       encounters::Perturbation pert;
-      if (r.gamma >= enc_.gamma_min || r.s.m.size() > 2) {
-        const std::vector<int>& who = r.perturbers;
-        pert.tidal = [this, cm, &who](double tau, const std::vector<Vec3>& xr,
-                                      std::vector<Vec3>& acc) {
-          Vec3 c[4];
-          predicted_state(cm, tau, c);
-          for (int p : who) {
-            Vec3 ps[4];
-            predicted_state(static_cast<std::size_t>(p), tau, ps);
-            const double mp = m_[static_cast<std::size_t>(p)];
-            for (std::size_t k = 0; k < xr.size(); ++k) {
-              const Vec3 dx{ps[0][0] - c[0][0] - xr[k][0], ps[0][1] - c[0][1] - xr[k][1],
-                            ps[0][2] - c[0][2] - xr[k][2]};
-              const double r2 = dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2] + eps2();
-              const double f = mp / (r2 * std::sqrt(r2));
-              for (int cc = 0; cc < 3; ++cc) acc[k][cc] += f * dx[cc];
-            }
-          }
-        };
-        if (r.perturbers.empty()) pert.tidal = nullptr;
+      if ((r.gamma >= enc_.gamma_min || r.s.m.size() > 2) && !r.perturbers.empty()) {
+        pert = encounters::tracks_perturbation(perturber_tracks(r, t));
       }
+      const std::int64_t before = r.s.steps + r.s.kepler_drifts;
       try {
         encounters::ar_advance(r.s, t, pert, ar_settings());
       } catch (const std::exception& e) {
         throw IntegrationError("the regularised subsystem of particles " + ids_text(r.s.ids) +
                                " failed at t = " + format(t) + ": " + e.what());
       }
+      counters_.reg_steps += static_cast<long long>(r.s.steps + r.s.kepler_drifts - before);
     }
+  }
+
+  // The perturbers of r over the span from its time to t, relative to its
+  // centre of mass: those within near_radius() each by its own track, the
+  // others by their tidal tensor (encounters/perturber_tracks.h).
+  encounters::PerturberTracks perturber_tracks(const Regularised& r, double t) const {
+    encounters::PerturberTracks tr;
+    tr.t0 = r.s.t;
+    tr.t1 = t;
+    tr.eps2 = eps2();
+    const auto cm = static_cast<std::size_t>(r.cm);
+    Vec3 c0[4], c1[4];
+    predicted_state(cm, tr.t0, c0);
+    predicted_state(cm, tr.t1, c1);
+    double mass = 0.0;
+    for (double mk : r.s.m) mass += mk;
+    const double near = near_radius(subsystem_size(r.s), mass, scale_.m_max);
+    for (int p : r.perturbers) {
+      const auto q = static_cast<std::size_t>(p);
+      Vec3 p0[4], p1[4];
+      predicted_state(q, tr.t0, p0);
+      predicted_state(q, tr.t1, p1);
+      encounters::PerturberTrack k;
+      k.m = m_[q];
+      for (int c = 0; c < 3; ++c) {
+        k.x0[c] = p0[0][c] - c0[0][c];
+        k.v0[c] = p0[1][c] - c0[1][c];
+        k.x1[c] = p1[0][c] - c1[0][c];
+        k.v1[c] = p1[1][c] - c1[1][c];
+      }
+      if (std::fmin(norm(k.x0), norm(k.x1)) < near) {
+        tr.near.push_back(k);
+      } else {
+        encounters::add_far_perturber(tr, k);
+      }
+    }
+    return tr;
   }
 
   // r's perturbers at time t (the particles within its perturber radius of
   // its centre of mass, by the tree) and their perturbation gamma. The
   // perturbers feel the members and the centre of mass feels them through
-  // its members, in the forces and in the energy, from this call on.
+  // its members, in the forces and in the energy, from this call on; an
+  // unperturbed pair keeps none.
   void find_perturbers(Regularised& r, double t) {
     const auto cm = static_cast<std::size_t>(r.cm);
     Vec3 cs[4];
@@ -816,6 +837,12 @@ class Integrator {
       r.gamma += 2.0 * m_[q] * size * size * size / (mass * d * d * d);
       r.perturbers.push_back(p);
     }
+    // An unperturbed pair acts on everything else as a point mass at its
+    // centre of mass, in the forces and in the energy: its quadrupole there
+    // is below gamma_min of its own force by definition, and oscillates on
+    // the pair's orbital time, far shorter than the steps of the bodies
+    // that would feel it.
+    if (r.s.m.size() == 2 && r.gamma < enc_.gamma_min) r.perturbers.clear();
   }
 
   double eps2() const { return settings_.eps * settings_.eps; }

@@ -21,6 +21,8 @@
 #include "encounter_log.h"
 #include "field_run.h"
 #include "integrator.h"
+#include "mass_groups.h"
+#include "mass_groups_section.h"
 #include "model.h"
 #include "nbforce_version.h"
 #include "options.h"
@@ -61,6 +63,36 @@ inline bool keep_standard_streams() {
     }
   }
   return out_open;
+}
+
+// The mass groups of --mass-groups, assigned once from the masses at the
+// run's start. A continued run keeps the checkpoint's (section
+// "mass_groups": boundaries and members), and --mass-groups with other
+// boundaries is refused. A checkpoint without the section (of a run without
+// groups, or of an older build) gives --mass-groups the masses it holds,
+// the model's at the run's start.
+inline MassGroups mass_groups_setup(Options& opt, const Model& model, const Checkpoint* ck) {
+  if (ck != nullptr) {
+    const auto it = ck->sections.find(kMassGroupsSection);
+    if (it != ck->sections.end()) {
+      MassGroups g;
+      try {
+        g = decode_mass_groups_section(it->second, model.mass.size());
+      } catch (const std::exception& e) {
+        throw CheckpointError(opt.restart + ": " + e.what());
+      }
+      if (opt.was_given("--mass-groups") && opt.mass_groups != g.bounds) {
+        throw UsageError(
+            "--mass-groups differs from the checkpointed run's groups; a restart continues the "
+            "run as it was");
+      }
+      opt.mass_groups = g.bounds;
+      return g;
+    }
+  }
+  if (opt.mass_groups.empty()) return {};
+  return {opt.mass_groups,
+          diagnostics::assign_mass_groups(model.mass.data(), model.mass.size(), opt.mass_groups)};
 }
 
 template <class Lib>
@@ -186,6 +218,7 @@ int program_main(int argc, char** argv) {
       }
       escaper_section = &it->second;
     }
+    const MassGroups groups = mass_groups_setup(opt, model, ck.get());
     const long long first_output = ck ? ck->next_output : 1;
     const long long outputs =
         static_cast<long long>(std::ceil((opt.t_end - model.time) / opt.dt_out));
@@ -224,8 +257,10 @@ int program_main(int argc, char** argv) {
     RadiiReport radii(opt.radii_csv, comm,
                       ck && ck->radii_csv == opt.radii_csv ? ck->radii_bytes : -1);
     CoreReport core(opt.core_csv, comm, model.size(), opt.eps,
-                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1, opt.mass_groups,
-                    model.mass, field.field.get(), model.time);
+                    ck && ck->core_csv == opt.core_csv ? ck->core_bytes : -1,
+                    // Kept groups go on in the checkpoints of a run without --core.
+                    opt.core_csv.empty() && !opt.was_given("--mass-groups") ? MassGroups{} : groups,
+                    field.field.get(), model.time);
     Escapes escapes(field, comm, opt.eps, model.time, model.mass, escaper_section, true);
     if (field.field && comm.root()) std::printf("%s: %s\n", name.c_str(), field.line.c_str());
     report.header();
@@ -305,6 +340,7 @@ int program_main(int argc, char** argv) {
           es.log_name = opt.encounters_csv;
           c.sections["subsystems"] = encode_encounter_section(es);
         }
+        if (!groups.empty()) c.sections[kMassGroupsSection] = encode_mass_groups_section(groups);
         c.state.subsystems.clear();
         fileio::write_file(opt.checkpoint, encode_checkpoint(c));
       });

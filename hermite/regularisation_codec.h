@@ -3,10 +3,12 @@
 // codec) and what the integrator keeps beside each, with the criteria's
 // scales, so that a continued run takes the same steps.
 //
-// Layout (native byte order): u32 format (1), u64 length and bytes of
+// Layout (native byte order): u32 format (2), u64 length and bytes of
 // encode_subsystems, then per subsystem i32 centre-of-mass slot, f64
 // gamma, u64 count and i32 slots of the perturbers; then the scale's five
-// f64 (r_cl, dt_cl, m_mean, m_max, next_update).
+// f64 (r_cl, dt_cl, m_mean, m_max, next_update) and the i64 count of
+// regularised steps so far. Format 1 (no count) still decodes, with the
+// count 0.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +23,10 @@
 namespace hermite {
 
 inline std::string encode_regularised(const std::vector<Regularised>& regs,
-                                      const EncounterScale& scale) {
+                                      const EncounterScale& scale, long long reg_steps) {
   std::string out;
   auto put = [&out](const auto& v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
-  put(std::uint32_t{1});
+  put(std::uint32_t{2});
   std::vector<encounters::Subsystem> subs;
   for (const Regularised& r : regs) subs.push_back(r.s);
   const std::string inner = encounters::encode_subsystems(subs);
@@ -37,12 +39,13 @@ inline std::string encode_regularised(const std::vector<Regularised>& regs,
     for (int p : r.perturbers) put(static_cast<std::int32_t>(p));
   }
   for (double v : {scale.r_cl, scale.dt_cl, scale.m_mean, scale.m_max, scale.next_update}) put(v);
+  put(static_cast<std::int64_t>(reg_steps));
   return out;
 }
 
 // Throws std::runtime_error for bytes that are not such an encoding.
 inline void decode_regularised(const std::string& b, std::vector<Regularised>& regs,
-                               EncounterScale& scale) {
+                               EncounterScale& scale, long long& reg_steps) {
   std::size_t at = 0;
   auto get = [&](auto& v) {
     if (b.size() - at < sizeof v) throw std::runtime_error("truncated");
@@ -51,7 +54,8 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
   };
   std::uint32_t format = 0;
   get(format);
-  if (format != 1) throw std::runtime_error("unknown format " + std::to_string(format));
+  if (format != 1 && format != 2)
+    throw std::runtime_error("unknown format " + std::to_string(format));
   std::uint64_t length = 0;
   get(length);
   if (b.size() - at < length) throw std::runtime_error("truncated");
@@ -79,6 +83,10 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
   for (double* v : {&scale.r_cl, &scale.dt_cl, &scale.m_mean, &scale.m_max, &scale.next_update}) {
     get(*v);
   }
+  std::int64_t steps = 0;
+  if (format >= 2) get(steps);
+  if (steps < 0) throw std::runtime_error("negative step count");
+  reg_steps = steps;
   if (at != b.size()) throw std::runtime_error("bytes left over");
 }
 

@@ -63,7 +63,7 @@ Report::Report(const RunInfo& info, const Comm& comm, const ReportState* resume,
     std::fputs(
         "time,kinetic,potential,total,rel_error,particle_steps,block_steps,interactions,"
         "wall_seconds,abs_error,e_subsys,n_subsys,e_cm,rel_error_cm,e_external,e_escaped,"
-        "n_escaped,m_escaped,work_external\n",
+        "n_escaped,m_escaped,work_external,reg_steps\n",
         csv_);
     energy_bytes_ = std::ftell(csv_);
   });
@@ -123,10 +123,10 @@ void Report::output(double t, const Energy& e, const Counters& c, double wall) {
     const double relative_cm = e.cm() != 0.0 ? change / std::fabs(e.cm()) : std::nan("");
     std::fprintf(csv_,
                  "%.17g,%.17g,%.17g,%.17g,%.9e,%lld,%lld,%.17g,%.6f,%.9e,%.17g,%d,%.17g,%.9e,%.17g,"
-                 "%.17g,%lld,%.17g,%.17g\n",
+                 "%.17g,%lld,%.17g,%.17g,%lld\n",
                  t, e.kinetic, e.potential, e.total(), relative, c.particle_steps, c.block_steps,
                  c.interactions, wall, change, e.subsys, e.n_subsys, e.cm(), relative_cm,
-                 e.external, e.escaped, e.n_escaped, e.m_escaped, e.work_external);
+                 e.external, e.escaped, e.n_escaped, e.m_escaped, e.work_external, c.reg_steps);
     if (std::fflush(csv_) != 0) {
       throw std::runtime_error(info_.options.energy_csv +
                                ": write failed: " + std::strerror(errno));
@@ -162,10 +162,11 @@ void Report::summary() const {
   const char* name = last_error_.relative ? "dE/E" : "dE";
   std::printf(
       "%s: done at t = %s: %s = % .3e, max |%s| = %.3e; %lld particle steps (%.1f per "
-      "particle), %lld block steps; %.4g interactions in %.3f s = %.3e interactions/s\n",
+      "particle), %lld block steps, %lld regularised steps; %.4g interactions in %.3f s = %.3e "
+      "interactions/s\n",
       info_.program.c_str(), format_number(last_t_).c_str(), name, last_error_.value, name,
       max_error_, last_.particle_steps, static_cast<double>(last_.particle_steps) / info_.n,
-      last_.block_steps, last_.interactions, last_wall_, rate);
+      last_.block_steps, last_.reg_steps, last_.interactions, last_wall_, rate);
   std::fflush(stdout);
 }
 

@@ -13,6 +13,9 @@ struct Counters {
   long long particle_steps = 0;  // corrector applications
   long long block_steps = 0;     // force calls of the integration proper
   double interactions = 0.0;     // pairs evaluated, all ranks, start-up included
+  // Steps of the regularised subsystems' internal motion: extrapolation
+  // steps and closed-form drifts (checkpointed with the subsystems).
+  long long reg_steps = 0;
 };
 
 // For n particles of an integrator with K force derivatives: positions,

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "checkpoint.h"
+#include "mass_groups_section.h"
 
 namespace hermite {
 namespace {
@@ -95,6 +96,39 @@ TEST(CheckpointFormat, RefusesUnknownSectionsWrongAliveCountsAndFutureVersions) 
   refused(encode_checkpoint(wrong), "do not fit together");
 
   refused(framed(3, payload_of(encode_checkpoint(small_checkpoint()))), "format version 3");
+}
+
+// The mass groups' own section: exact boundaries and every member back, in a
+// checkpoint file; a section that does not fit the run is refused.
+TEST(CheckpointFormat, MassGroupsSectionKeepsBoundariesAndMembers) {
+  MassGroups g;
+  g.bounds = {0.1, 1.0 / 3.0, 7.25};
+  g.member = {3, -1, 0, 2, 1};
+  Checkpoint c = small_checkpoint();
+  c.sections[kMassGroupsSection] = encode_mass_groups_section(g);
+  const Checkpoint d = decode_checkpoint(encode_checkpoint(c), "x.ck");
+  const MassGroups back = decode_mass_groups_section(d.sections.at(kMassGroupsSection), 5);
+  EXPECT_EQ(back.bounds, g.bounds);  // bit for bit
+  EXPECT_EQ(back.member, g.member);
+
+  const std::pair<std::string, std::string> bad[] = {
+      {"bounds 0x1p+0\nmembers 2\n0 1\n", "3 particles"},  // another model size
+      {"bounds 0x1p+0\nmembers 3\n0 2 1\n", "bad or missing group"},
+      {"bounds 0x1p+0\nmembers 3\n0 -2 1\n", "bad or missing group"},
+      {"bounds 0x1p+0\nmembers 3\n0 1\n", "bad or missing group"},
+      {"bounds 0x1p+0\nmembers 3\n0 1 1 0\n", "more than its members"},
+      {"bounds 0x1p+1 0x1p+0\nmembers 3\n0 1 1\n", "bad boundary"},
+      {"bounds 0 0x1p+0\nmembers 3\n0 1 1\n", "bad boundary"},
+      {"bounds\nmembers 3\n0 0 0\n", "no boundaries"},
+      {"", "is empty"}};
+  for (const auto& [bytes, why] : bad) {
+    try {
+      decode_mass_groups_section(bytes, 3);
+      ADD_FAILURE() << "accepted '" << bytes << "'; expected: " << why;
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(why), std::string::npos) << e.what();
+    }
+  }
 }
 
 }  // namespace

@@ -127,21 +127,30 @@ def test_bad_boundaries_are_refused(cluster):
             nbforce.lagrangian_radii(m, x, groups=bounds)
 
 
-def test_restart_keeps_the_columns_of_the_history(tmp_path, cluster):
-    m, x, v = cluster
+def test_restart_keeps_the_groups_of_the_start(tmp_path, cluster):
+    """The groups are fixed when the run starts and travel in its
+    checkpoint: a continued run, with or without --mass-groups, writes the
+    bytes of an uninterrupted one; other boundaries are refused."""
+    m, x, v = (q[:400] for q in cluster)
     nbforce.write_model(tmp_path / "model.inp", m, x, v)
     hermite4 = program("NBFORCE_HERMITE4")
-    common = ["--energy", "", "--eps", "1e-3"]
-    subprocess.run([hermite4, "model.inp", "--t-end", "0.125", "--core", "core.csv",
-                    "--mass-groups", "0.5,2", "--checkpoint", "run.ck", *common], cwd=tmp_path,
-                   check=True, stdout=subprocess.DEVNULL)
+    common = ["--energy", "", "--eps", "1e-3", "--dt-out", "0.0625"]
+
+    def run(*args, check=True):
+        return subprocess.run([hermite4, *args, *common], cwd=tmp_path, check=check,
+                              capture_output=True, text=True)
+
+    run("model.inp", "--t-end", "0.25", "--core", "whole.csv", "--mass-groups", "0.5,2")
+    run("model.inp", "--t-end", "0.125", "--core", "core.csv", "--mass-groups", "0.5,2",
+        "--checkpoint", "run.ck")
     before = (tmp_path / "core.csv").read_text()
-    # Without the groups the continued history would change its columns.
-    run = subprocess.run([hermite4, "--restart", "run.ck", "--t-end", "0.25"], cwd=tmp_path,
-                         capture_output=True, text=True)
-    assert run.returncode != 0 and "--mass-groups" in run.stderr
-    assert (tmp_path / "core.csv").read_text() == before
-    subprocess.run([hermite4, "--restart", "run.ck", "--t-end", "0.25", "--mass-groups", "0.5,2"],
-                   cwd=tmp_path, check=True, stdout=subprocess.DEVNULL)
-    lines = (tmp_path / "core.csv").read_text().splitlines()
-    assert len(lines) == 4 and all(line.count(",") == lines[0].count(",") for line in lines)
+    for other in ("0.5,3", "0.5,2,5"):
+        refused = run("--restart", "run.ck", "--t-end", "0.25", "--mass-groups", other,
+                      check=False)
+        assert refused.returncode != 0 and "--mass-groups" in refused.stderr
+        assert (tmp_path / "core.csv").read_text() == before
+    run("--restart", "run.ck", "--t-end", "0.1875")
+    run("--restart", "run.ck", "--t-end", "0.25", "--mass-groups", "0.5,2")
+    whole = (tmp_path / "whole.csv").read_text()
+    assert (tmp_path / "core.csv").read_text() == whole
+    assert whole.splitlines()[0].endswith("g2_r10,g2_r50,g2_m10") and len(whole.splitlines()) == 6
