@@ -1,5 +1,7 @@
 #include "field.h"
 
+#include <cmath>
+
 namespace fields {
 
 void Field::add(double t, const Vec3& x, const Vec3& v, int K, Vec3* f) const {
@@ -44,6 +46,11 @@ std::vector<Vec3> inertial_velocities(const Field& field, const std::vector<Vec3
     out[i][1] += w * pos[i][0];
   }
   return out;
+}
+
+Vec3 unrotated(double omega, double t, double x0, const Vec3& x) {
+  const double c = std::cos(omega * t), s = std::sin(omega * t), px = x0 + x[0];
+  return Vec3{c * px - s * x[1], s * px + c * x[1], x[2]};
 }
 
 }  // namespace fields

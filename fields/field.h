@@ -54,6 +54,11 @@ class Field : public hermite::ExternalField {
     return Vec3{1.0, 0.0, 0.0};
   }
 
+  // The galactic coordinates (centred on the galaxy, not rotating) of the
+  // point x of the field's frame at time t. A field without a galaxy
+  // (Hill's field of --omega alone) puts the galactic centre at the cluster
+  // centre and gives x turned back from the rotating frame.
+  virtual Vec3 galactic_position(double t, const Vec3& x) const = 0;
   // The field in words, parameters in N-body units.
   virtual std::string describe() const = 0;
 
@@ -75,6 +80,10 @@ class Field : public hermite::ExternalField {
 double external_energy(const Field& field, double t, const std::vector<double>& mass,
                        const std::vector<Vec3>& pos);
 
+// The point (x0 + x, y, z) of a frame rotating at omega about z, seen from
+// the non-rotating frame at time t (the frames agree at t = 0).
+Vec3 unrotated(double omega, double t, double x0, const Vec3& x);
+
 // Velocities relative to the cluster centre in the non-rotating frame:
 // v + omega z x x (the velocities themselves in a non-rotating field).
 std::vector<Vec3> inertial_velocities(const Field& field, const std::vector<Vec3>& pos,
@@ -82,7 +91,9 @@ std::vector<Vec3> inertial_velocities(const Field& field, const std::vector<Vec3
 
 // Hill's approximation in the frame rotating at +omega about z: x points
 // away from the galactic centre, y along the orbit.
-std::unique_ptr<Field> make_hill_field(double omega);
+// r: the orbit's radius where the field approximates a galaxy (placing
+// the cluster in galactic coordinates), 0 for none.
+std::unique_ptr<Field> make_hill_field(double omega, double r = 0.0);
 
 // The exact field of the galaxy in the frame rotating with a circular orbit
 // of radius r in the plane z = 0 (a point-mass galaxy on the command line;

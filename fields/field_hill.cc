@@ -15,7 +15,7 @@ namespace {
 
 class Hill final : public Field {
  public:
-  explicit Hill(double omega) : w_(omega) {}
+  Hill(double omega, double r) : w_(omega), r_(r) {}
 
   void derivatives(double, const Vec3& x, const Vec3& v, const Vec3* motion, int nd,
                    Vec3* out) const override {
@@ -32,6 +32,7 @@ class Hill final : public Field {
   double jacobi_radius(double, double m) const override { return std::cbrt(m / (3.0 * w_ * w_)); }
   bool velocity_dependent() const override { return true; }
   double frame_omega() const override { return w_; }
+  Vec3 galactic_position(double t, const Vec3& x) const override { return unrotated(w_, t, r_, x); }
   std::string describe() const override {
     char t[64];
     std::snprintf(t, sizeof t, "Hill's field, omega %.9g", w_);
@@ -40,10 +41,13 @@ class Hill final : public Field {
 
  private:
   double w_;
+  double r_;  // the orbit's radius; 0 where none is known
 };
 
 }  // namespace
 
-std::unique_ptr<Field> make_hill_field(double omega) { return std::make_unique<Hill>(omega); }
+std::unique_ptr<Field> make_hill_field(double omega, double r) {
+  return std::make_unique<Hill>(omega, r);
+}
 
 }  // namespace fields

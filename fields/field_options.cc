@@ -167,7 +167,7 @@ FieldSetup make_field(const FieldOptions& o, double m) {
               "--tides hill is Hill's approximation of a point-mass galaxy; use --tides exact");
         }
         const double gm = -g->acceleration(Vec3{r, 0.0, 0.0})[0] * r * r;
-        s.field = make_hill_field(std::sqrt(gm / (r * r * r)));
+        s.field = make_hill_field(std::sqrt(gm / (r * r * r)), r);
       } else {
         try {
           s.field = make_rotating_field(g, r);

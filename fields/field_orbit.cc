@@ -68,6 +68,7 @@ class OrbitField final : public Field {
     const double r = hermite::norm(c.r);
     return Vec3{c.r[0] / r, c.r[1] / r, c.r[2] / r};
   }
+  Vec3 galactic_position(double t, const Vec3& x) const override { return sum(centre(t).r, x); }
   bool time_dependent() const override { return true; }
   bool velocity_dependent() const override { return false; }
   std::string describe() const override {

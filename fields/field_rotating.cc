@@ -59,6 +59,9 @@ class Rotating final : public Field {
   }
   bool velocity_dependent() const override { return true; }
   double frame_omega() const override { return w_; }
+  Vec3 galactic_position(double t, const Vec3& x) const override {
+    return unrotated(w_, t, p_[0], x);
+  }
   std::string describe() const override {
     char t[192];
     std::snprintf(t, sizeof t,

@@ -160,7 +160,8 @@ std::vector<char> hdf5_image(const std::string& path, const ModelView& model) {
     if (!file.ok()) fail(path, "cannot create an HDF5 image in memory");
     const auto n = static_cast<hsize_t>(model.n);
     std::vector<std::int64_t> id(static_cast<std::size_t>(model.n));
-    for (std::int64_t i = 0; i < model.n; ++i) id[static_cast<std::size_t>(i)] = i;
+    for (std::int64_t i = 0; i < model.n; ++i)
+      id[static_cast<std::size_t>(i)] = model.ids != nullptr ? model.ids[i] : i;
     write_dataset(path, file.get(), "mass", H5T_NATIVE_DOUBLE, n, 1, model.mass);
     write_dataset(path, file.get(), "position", H5T_NATIVE_DOUBLE, n, 3, model.pos);
     write_dataset(path, file.get(), "velocity", H5T_NATIVE_DOUBLE, n, 3, model.vel);

@@ -28,6 +28,9 @@ struct ModelView {
   // Written only where set; the integrators and plummer_gen set the text
   // attributes program, version and command (their provenance).
   const std::int64_t* companion = nullptr;
+  // The particles' ids where they are not 0 .. n-1 (a snapshot without the
+  // stars that left a run).
+  const std::int64_t* ids = nullptr;
   std::vector<std::pair<std::string, double>> number_attributes;
   std::vector<std::pair<std::string, std::string>> text_attributes;
 };

@@ -1,5 +1,7 @@
 #include "core_report.h"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -110,29 +112,55 @@ void CoreReport::output(double t, const std::vector<double>& mass, const std::ve
                         const std::vector<Vec3>& vel, const std::vector<double>& pot) {
   if (!enabled_) return;
   on_root(comm_, [&] {
-    diagnostics::Snapshot s;
-    s.n = mass.size();
-    s.m = mass.data();
-    s.x = pos.data();
-    s.v = vel.data();
-    s.pot = pot.size() == mass.size() ? pot.data() : nullptr;
-    s.eps = eps_;
-    if (groups_ > 0 && group_.size() == mass.size()) {
-      s.group = group_.data();
-      s.groups = groups_;
-    }
-    const diagnostics::Core c = diagnostics::core_diagnostics(s);
-    if (field_ == nullptr) {
-      file_->write(t, c);
+    // Slots of mass 0 (stars that left the run, parked far away) are left
+    // out: the diagnostics see the stars that stay.
+    if (std::find(mass.begin(), mass.end(), 0.0) != mass.end()) {
+      std::vector<double> m, p;
+      std::vector<Vec3> x, v;
+      std::vector<int> g;
+      const bool with_pot = pot.size() == mass.size();
+      const bool with_groups = groups_ > 0 && group_.size() == mass.size();
+      for (std::size_t i = 0; i < mass.size(); ++i) {
+        if (!(mass[i] > 0.0)) continue;
+        m.push_back(mass[i]);
+        x.push_back(pos[i]);
+        v.push_back(vel[i]);
+        if (with_pot) p.push_back(pot[i]);
+        if (with_groups) g.push_back(group_[i]);
+      }
+      write_row(t, m, x, v, p, with_groups ? g.data() : nullptr);
       return;
     }
-    // The program always has the potentials at an output; without them no
-    // star counts as a potential escaper.
-    const std::vector<double> none(s.pot == nullptr ? mass.size() : 0, -HUGE_VAL);
-    const fields::Bound b = fields::bound_mass(*field_, t - field_t0_, mass, pos, vel,
-                                               s.pot == nullptr ? none : pot, c.centre);
-    file_->write(t, c, &b);
+    write_row(t, mass, pos, vel, pot,
+              groups_ > 0 && group_.size() == mass.size() ? group_.data() : nullptr);
   });
+}
+
+void CoreReport::write_row(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
+                           const std::vector<Vec3>& vel, const std::vector<double>& pot,
+                           const int* group) {
+  diagnostics::Snapshot s;
+  s.n = mass.size();
+  s.m = mass.data();
+  s.x = pos.data();
+  s.v = vel.data();
+  s.pot = pot.size() == mass.size() ? pot.data() : nullptr;
+  s.eps = eps_;
+  if (group != nullptr) {
+    s.group = group;
+    s.groups = groups_;
+  }
+  const diagnostics::Core c = diagnostics::core_diagnostics(s);
+  if (field_ == nullptr) {
+    file_->write(t, c);
+    return;
+  }
+  // The program always has the potentials at an output; without them no
+  // star counts as a potential escaper.
+  const std::vector<double> none(s.pot == nullptr ? mass.size() : 0, -HUGE_VAL);
+  const fields::Bound b = fields::bound_mass(*field_, t - field_t0_, mass, pos, vel,
+                                             s.pot == nullptr ? none : pot, c.centre);
+  file_->write(t, c, &b);
 }
 
 }  // namespace hermite

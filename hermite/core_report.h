@@ -58,6 +58,11 @@ class CoreReport {
   long long bytes() const { return file_ ? file_->bytes() : 0; }
 
  private:
+  // Rank 0: the diagnostics of the particles given (group: theirs, or
+  // null) and the row.
+  void write_row(double t, const std::vector<double>& mass, const std::vector<Vec3>& pos,
+                 const std::vector<Vec3>& vel, const std::vector<double>& pot, const int* group);
+
   const Comm& comm_;
   std::unique_ptr<CoreFile> file_;
   double eps_;

@@ -300,7 +300,8 @@ class Integrator {
     s.dt = dt_;
     s.time = time_;
     s.counters = counters_;
-    if (!regs_.empty() || enc_.on) {
+    const bool resting = std::find(alive_.begin(), alive_.end(), 0) != alive_.end();
+    if (!regs_.empty() || enc_.on || resting) {
       s.alive = alive_;
       s.subsystems = encode_regularised(regs_, scale_, counters_.reg_steps);
     }
@@ -391,6 +392,73 @@ class Integrator {
   // shared step); all particles are then synchronised at t.
   void advance_to(double t) {
     while (time_ < t) step();
+  }
+
+  // Takes the particles of `slots` out of the integration for good (an
+  // escaper): each rests (state.h) and its model mass no longer counts in
+  // the subsystems' scales. A slot that is the centre of mass or a member
+  // of a regularised subsystem takes the whole subsystem with it. Only
+  // where every particle is synchronised (at an output time): throws
+  // IntegrationError otherwise, or for a slot out of range or one that
+  // already rests outside a subsystem. Returns every slot that left, the
+  // members of the subsystems included, ascending.
+  std::vector<int> remove_for_good(const std::vector<int>& slots) {
+    const std::size_t n = m_.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (alive_[i] != 0 && t_[i] != time_) {
+        throw IntegrationError("particles leave only where all are synchronised, not at t = " +
+                               format(time_));
+      }
+    }
+    std::vector<int> gone;
+    for (int s : slots) {
+      if (s < 0 || static_cast<std::size_t>(s) >= n) {
+        throw IntegrationError("no particle " + std::to_string(s) + " can leave");
+      }
+      const auto at = std::find_if(regs_.begin(), regs_.end(), [s](const Regularised& r) {
+        return std::find(r.s.ids.begin(), r.s.ids.end(), s) != r.s.ids.end();
+      });
+      if (at != regs_.end()) {
+        gone.insert(gone.end(), at->s.ids.begin(), at->s.ids.end());
+        regs_.erase(at);
+      } else if (alive_[static_cast<std::size_t>(s)] != 0) {
+        gone.push_back(s);
+      } else if (std::find(gone.begin(), gone.end(), s) == gone.end()) {
+        throw IntegrationError("particle " + std::to_string(s) + " has already left");
+      }
+    }
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    for (int g : gone) {
+      rest_slot(static_cast<std::size_t>(g));
+      mass0_[static_cast<std::size_t>(g)] = 0.0;
+    }
+    // No subsystem keeps a perturber that left.
+    for (Regularised& r : regs_) {
+      r.perturbers.erase(
+          std::remove_if(r.perturbers.begin(), r.perturbers.end(),
+                         [this](int p) { return mass0_[static_cast<std::size_t>(p)] == 0.0; }),
+          r.perturbers.end());
+    }
+    tree_built_ = false;
+    resolved_ = false;
+    scheduled_ = false;  // the next step orders the particles that stay
+    send_states(gone);
+    return gone;
+  }
+
+  // For a continued run, after import_state(): the slots that left earlier
+  // (resting in the state) no longer count in the subsystems' scales.
+  // Throws IntegrationError for a slot out of range or one still alive.
+  void forget(const std::vector<int>& slots) {
+    for (int s : slots) {
+      if (s < 0 || static_cast<std::size_t>(s) >= m_.size() ||
+          alive_[static_cast<std::size_t>(s)] != 0) {
+        throw IntegrationError("particle " + std::to_string(s) +
+                               " left the run, but the state holds it");
+      }
+      mass0_[static_cast<std::size_t>(s)] = 0.0;
+    }
   }
 
   // Energy of the synchronised system: kinetic in double, potential from
@@ -897,14 +965,17 @@ class Integrator {
   // the centre of mass that holds half the mass (unless the settings fix
   // R_cl), dt_cl from R_cl, and the masses.
   void update_scale(double t) {
+    // Slots that left for good have no model mass and count nowhere.
     const std::size_t n = mass0_.size();
     double total = 0.0;
+    std::size_t stay = 0;
     scale_.m_max = 0.0;
     for (double m : mass0_) {
       total += m;
       scale_.m_max = std::fmax(scale_.m_max, m);
+      if (m > 0.0) ++stay;
     }
-    scale_.m_mean = total / static_cast<double>(n);
+    scale_.m_mean = total / static_cast<double>(std::max<std::size_t>(stay, 1));
     if (enc_.r_cl > 0.0) {
       scale_.r_cl = enc_.r_cl;
     } else {
@@ -913,9 +984,12 @@ class Integrator {
       for (std::size_t i = 0; i < n; ++i) {
         for (int k = 0; k < 3; ++k) c[k] += mass0_[i] * xr_[i][k] / total;
       }
-      std::vector<std::pair<double, double>> rm(n);
+      std::vector<std::pair<double, double>> rm;
+      rm.reserve(stay);
       for (std::size_t i = 0; i < n; ++i) {
-        rm[i] = {norm(Vec3{xr_[i][0] - c[0], xr_[i][1] - c[1], xr_[i][2] - c[2]}), mass0_[i]};
+        if (!(mass0_[i] > 0.0)) continue;
+        rm.emplace_back(norm(Vec3{xr_[i][0] - c[0], xr_[i][1] - c[1], xr_[i][2] - c[2]}),
+                        mass0_[i]);
       }
       std::sort(rm.begin(), rm.end());
       double inside = 0.0, rh = 0.0;
@@ -924,7 +998,7 @@ class Integrator {
         rh = r;
         if (inside >= 0.5 * total) break;
       }
-      scale_.r_cl = 4.0 * rh / static_cast<double>(n);
+      scale_.r_cl = 4.0 * rh / static_cast<double>(std::max<std::size_t>(stay, 1));
     }
     scale_.dt_cl =
         enc_.dt_cl > 0.0

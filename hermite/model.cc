@@ -1,5 +1,7 @@
 #include "model.h"
 
+#include <cstdint>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -248,7 +250,8 @@ void write_text(const std::string& path, const Model& model) {
     const auto k = static_cast<std::size_t>(i);
     const Vec3& x = model.pos[k];
     const Vec3& v = model.vel[k];
-    ok = std::fprintf(f, "%06d   %.16E   % .16E % .16E % .16E   % .16E % .16E % .16E \n", i,
+    const int id = model.ids.empty() ? i : model.ids[k];
+    ok = std::fprintf(f, "%06d   %.16E   % .16E % .16E % .16E   % .16E % .16E % .16E \n", id,
                       model.mass[k], x[0], x[1], x[2], v[0], v[1], v[2]) > 0;
   }
   if (!ok) {
@@ -274,6 +277,8 @@ void write_model(const std::string& path, const Model& model, ModelFormat format
     view.vel = model.vel.data()->data();
     view.time = model.time;
     view.number = model.number;
+    std::vector<std::int64_t> ids(model.ids.begin(), model.ids.end());
+    if (!ids.empty()) view.ids = ids.data();
     view.order = tags.order;
     view.eps = tags.eps;
     for (const auto& [name, text] :

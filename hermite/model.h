@@ -18,6 +18,11 @@ struct Model {
   double time = 0.0;
   std::vector<double> mass;
   std::vector<Vec3> pos, vel;
+  // The particles' indices where they are not 0 .. n-1: a snapshot of a run
+  // whose escapers left holds the stars that stay under their model
+  // indices. Written, never read (a model file numbers its particles 0 ..
+  // n-1).
+  std::vector<int> ids;
   int size() const { return static_cast<int>(mass.size()); }
 };
 

@@ -26,7 +26,8 @@ struct Options {
   bool have_input = false;                // a model file was named
   std::vector<std::string> given;         // the options named on the command line
   std::string core_csv;                   // density centre, core, binaries; empty: none
-  bool resident = true;                   // the library keeps and predicts the particles
+  std::string escapers_csv;  // the field's escaper file (fields/), for the output checks only
+  bool resident = true;      // the library keeps and predicts the particles
   // Regularised subsystems: "on", "off", or "" (on for an unsoftened run,
   // off otherwise), and the criteria (0: automatic; regularisation.h).
   std::string regularise;

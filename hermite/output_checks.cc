@@ -75,6 +75,7 @@ void check_outputs(const Options& o, const std::vector<std::string>& reads, long
   const std::vector<Named> outputs = {{"--energy", o.energy_csv},
                                       {"--radii", o.radii_csv},
                                       {"--core", o.core_csv},
+                                      {"--escapers", o.escapers_csv},
                                       {"--checkpoint", o.checkpoint}};
   for (const Named& out : outputs) {
     if (out.path.empty()) continue;

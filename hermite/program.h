@@ -19,8 +19,7 @@
 #include "comm.h"
 #include "core_report.h"
 #include "encounter_log.h"
-#include "field_options.h"
-#include "field_section.h"
+#include "field_run.h"
 #include "integrator.h"
 #include "mass_groups.h"
 #include "mass_groups_section.h"
@@ -66,38 +65,6 @@ inline bool keep_standard_streams() {
   return out_open;
 }
 
-// The external field of the options, checked against the model, or that
-// of the checkpoint (section "field") for a continued run, with the work
-// done so far; none where no field was asked for.
-inline fields::FieldSetup field_setup(fields::FieldOptions o, const Model& model,
-                                      const Checkpoint* ck) {
-  double work = 0.0;
-  if (ck != nullptr) {
-    const auto it = ck->sections.find(fields::kFieldSection);
-    if (it != ck->sections.end()) {
-      if (!o.given.empty()) {
-        throw UsageError(
-            "a continued run takes its external field from the checkpoint: leave out " +
-            o.given.front());
-      }
-      o = fields::decode_field_section(it->second, &work);
-    } else if (!o.given.empty()) {
-      throw UsageError("the checkpoint holds no external field (" + o.given.front() + ")");
-    }
-  }
-  double m = 0.0;
-  for (double mi : model.mass) m += mi;
-  fields::FieldSetup s = fields::make_field(o, m);
-  if (!s.field) return s;
-  if (o.was_given("--escapers") || o.was_given("--escape-radius")) {
-    throw UsageError("--escapers and --escape-radius: this build keeps every star");
-  }
-  if (ck == nullptr) fields::check_half_mass_radius(*s.field, 0.0, model.mass, model.pos);
-  s.field->set_work(work);
-  s.line += "; every star is kept";
-  return s;
-}
-
 // The mass groups of --mass-groups, assigned once from the masses at the
 // run's start. A continued run keeps the checkpoint's (section
 // "mass_groups": boundaries and members), and --mass-groups with other
@@ -126,19 +93,6 @@ inline MassGroups mass_groups_setup(Options& opt, const Model& model, const Chec
   if (opt.mass_groups.empty()) return {};
   return {opt.mass_groups,
           diagnostics::assign_mass_groups(model.mass.data(), model.mass.size(), opt.mass_groups)};
-}
-
-// The energy of the synchronised system with the field's share and the
-// work the field has done.
-template <class Integ>
-Energy energy_with_field(Integ& integ, const fields::Field* field,
-                         const std::vector<double>& mass) {
-  Energy e = integ.energy();
-  if (field != nullptr) {
-    e.external = fields::external_energy(*field, integ.time(), mass, integ.positions());
-    e.work_external = field->work();
-  }
-  return e;
 }
 
 template <class Lib>
@@ -239,9 +193,31 @@ int program_main(int argc, char** argv) {
       }
       enc = kept;
     }
-    const std::string eps_fault = softening_fault(opt.eps, model.mass, model.pos);
+    // The softening against the particles in the integration: resting
+    // slots of a checkpoint lie parked far away.
+    std::vector<double> live_mass;
+    std::vector<Vec3> live_pos;
+    for (std::size_t i = 0; i < model.mass.size(); ++i) {
+      if (ck && !ck->state.alive.empty() && ck->state.alive[i] == 0) continue;
+      live_mass.push_back(model.mass[i]);
+      live_pos.push_back(model.pos[i]);
+    }
+    const std::string eps_fault = softening_fault(opt.eps, live_mass, live_pos);
     if (!eps_fault.empty()) throw UsageError(eps_fault + " (--eps)");
     const fields::FieldSetup field = field_setup(field_opt, model, ck.get());
+    opt.escapers_csv = field.field ? field.options.escapers : std::string();
+    // The stars that left a continued run: its section, which every run in
+    // a field writes.
+    const std::string* escaper_section = nullptr;
+    if (ck && field.field) {
+      const auto it = ck->sections.find(fields::kEscaperSection);
+      if (it == ck->sections.end()) {
+        throw CheckpointError(opt.restart +
+                              ": the run has an external field but the checkpoint holds no "
+                              "escapers section (written by an older build)");
+      }
+      escaper_section = &it->second;
+    }
     const MassGroups groups = mass_groups_setup(opt, model, ck.get());
     const long long first_output = ck ? ck->next_output : 1;
     const long long outputs =
@@ -285,6 +261,7 @@ int program_main(int argc, char** argv) {
                     // Kept groups go on in the checkpoints of a run without --core.
                     opt.core_csv.empty() && !opt.was_given("--mass-groups") ? MassGroups{} : groups,
                     field.field.get(), model.time);
+    Escapes escapes(field, comm, opt.eps, model.time, model.mass, escaper_section, true);
     if (field.field && comm.root()) std::printf("%s: %s\n", name.c_str(), field.line.c_str());
     report.header();
     EncounterLog encounter_log(
@@ -295,6 +272,7 @@ int program_main(int argc, char** argv) {
     auto wall = [&] { return wtime() - clock0; };
     if (ck) {
       integ.import_state(ck->state);
+      integ.forget(escapes.departed());
       if (comm.root()) {
         std::printf("%s: continued from %s at t = %s\n", name.c_str(), opt.restart.c_str(),
                     format_number(model.time + integ.time()).c_str());
@@ -312,7 +290,8 @@ int program_main(int argc, char** argv) {
             format_number(enc.gamma_min).c_str(), format_number(enc.gamma_max).c_str());
         std::fflush(stdout);
       }
-      const Energy e0 = energy_with_field(integ, field.field.get(), model.mass);
+      Energy e0 = energy_with_field(integ, field.field.get(), model.mass);
+      escapes.book(e0);
       report.output(model.time, e0, integ.counters(), wall());
       radii.output(model.time, model.mass, integ.positions());
       core.output(model.time, model.mass, integ.positions(), integ.velocities(),
@@ -351,6 +330,7 @@ int program_main(int argc, char** argv) {
         if (field.field) {
           c.sections[fields::kFieldSection] =
               fields::encode_field_section(field.options, field.field->work());
+          c.sections[fields::kEscaperSection] = escapes.section();
         }
         if (enc.on) {
           EncounterSection es;
@@ -408,7 +388,11 @@ int program_main(int argc, char** argv) {
         status = 128 + stopped;
         break;
       }
-      const Energy e = energy_with_field(integ, field.field.get(), model.mass);
+      // Stars beyond the escape radius leave now, every particle being at
+      // the output time; the outputs show those that stay.
+      const Energy e =
+          escapes.apply(integ, energy_with_field(integ, field.field.get(), escapes.live_masses()));
+      const std::vector<double>& live = escapes.live_masses();
       // Every rank holds the whole system; a disagreement would mean that
       // the ranks no longer advance the same particles.
       if (comm.max(e.total()) != comm.min(e.total())) {
@@ -416,8 +400,8 @@ int program_main(int argc, char** argv) {
                                format_number(model.time + tau));
       }
       report.output(model.time + tau, e, integ.counters(), wall());
-      radii.output(model.time + tau, model.mass, integ.positions());
-      core.output(model.time + tau, model.mass, integ.positions(), integ.velocities(),
+      radii.output(model.time + tau, live, integ.positions());
+      core.output(model.time + tau, live, integ.positions(), integ.velocities(),
                   integ.potentials());
       report.check_energy_limit();
       if (!opt.snapshots.empty()) {
@@ -427,6 +411,10 @@ int program_main(int argc, char** argv) {
         snap.vel = field.field && field.options.inertial_velocities
                        ? fields::inertial_velocities(*field.field, snap.pos, integ.velocities())
                        : integ.velocities();
+        // The stars still in the cluster, under their model ids.
+        snap.mass = model.mass;
+        snap.ids.clear();
+        if (escapes.any_left()) keep_live(snap, live);
         const std::string path = snapshot_name(opt, snap.number);
         const ModelFormat format = hdf5_snapshots(opt) ? ModelFormat::kHdf5 : ModelFormat::kText;
         on_root(comm, [&] {

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,7 @@ using Lib = hermite::Library8;
 #error "NBFORCE_PY_ORDER must be 4, 6 or 8"
 #endif
 
+#include "field_options.h"
 #include "integrator.h"
 #include "library_backend.h"
 #include "resident_backend.h"
@@ -184,6 +186,47 @@ hermite::Settings make_settings(double eps, double eta, double dt_max, const her
   return s;
 }
 
+// The external field of the command-line options in `args` (as the
+// programs take them, fields/field_options.h) for a cluster of total mass
+// m; null for an empty list. ValueError for options that do not make a
+// field; the Python integrator keeps every star, so --escapers and
+// --escape-radius are refused.
+std::unique_ptr<fields::Field> make_field(const std::vector<std::string>& args, double m,
+                                          bool* any = nullptr) {
+  if (args.empty()) return nullptr;
+  std::vector<std::string> text = {"nbforce"};
+  text.insert(text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int argc = static_cast<int>(text.size());
+  fields::FieldSetup setup;
+  try {
+    const fields::FieldOptions o = fields::take_field_options(argc, argv.data());
+    if (argc != 1) throw py::value_error(std::string("field: not a field option: ") + argv[1]);
+    if (o.was_given("--escapers") || o.was_given("--escape-radius")) {
+      throw py::value_error(
+          "field: the Python integrator keeps every star (" +
+          std::string(o.was_given("--escapers") ? "--escapers" : "--escape-radius") + ")");
+    }
+    setup = fields::make_field(o, m);
+  } catch (const fields::FieldUsageError& e) {
+    throw py::value_error(std::string("field: ") + e.what());
+  }
+  if (!setup.field) throw py::value_error("field: the options name no field");
+  if (any != nullptr) *any = true;
+  return std::move(setup.field);
+}
+
+// The Jacobi radius of mass m at time t in the field of the options.
+double jacobi_radius(const std::vector<std::string>& field, double m, double t) {
+  if (!(m > 0.0) || !std::isfinite(m))
+    throw py::value_error("m must be positive, found " + shown(m));
+  if (!std::isfinite(t)) throw py::value_error("t must be finite");
+  if (field.empty()) throw py::value_error("field: no options given");
+  return make_field(field, m)->jacobi_radius(t, m);
+}
+
 // The integrator whose states the library's resident slots hold (one set
 // of slots per library); null for none.
 const void*& resident_owner() {
@@ -200,12 +243,22 @@ const void*& resident_owner() {
 class Hermite {
  public:
   Hermite(const Array& m, const Array& x, const Array& v, double eps, double eta, double dt_max,
-          double t0, int regularise, double r_cl, bool resident)
+          double t0, int regularise, double r_cl, bool resident,
+          const std::vector<std::string>& field)
       : model_(make_model(m, x, v, t0)),
         settings_(make_settings(eps, eta, dt_max, model_, regularise, r_cl)),
+        field_(make_field(field, total_mass(model_))),
         backend_(model_.mass, 0, model_.size(), eps),
         resident_backend_(model_.mass, 0, model_.size(), eps, resident),
         resident_(resident) {
+    if (field_) {
+      try {
+        fields::check_half_mass_radius(*field_, 0.0, model_.mass, model_.pos);
+      } catch (const fields::FieldUsageError& e) {
+        throw py::value_error(std::string("field: ") + e.what());
+      }
+      settings_.field = field_.get();
+    }
     // The backend has just sized the slots for this model: whoever held them
     // loads its states again.
     if (resident_) resident_owner() = nullptr;
@@ -258,6 +311,24 @@ class Hermite {
     hermite::Energy e;
     run([&] { each([&](auto& integ) { e = integ.energy(); }); });
     return py::make_tuple(e.kinetic, e.potential);
+  }
+
+  // The field's potential energy, sum m phi(x) (0 without a field), and
+  // the work a changing field has done.
+  double field_energy() {
+    if (!field_) return 0.0;
+    double e = 0.0;
+    run([&] {
+      each([&](auto& integ) {
+        e = fields::external_energy(*field_, integ.time(), model_.mass, integ.positions());
+      });
+    });
+    return e;
+  }
+  double work() const { return field_ ? field_->work() : 0.0; }
+  double jacobi(double m) const {
+    if (!field_) throw py::value_error("the integrator has no field");
+    return field_->jacobi_radius(integ_time(), m);
   }
 
   double time() const { return model_.time + integ_time(); }
@@ -314,9 +385,16 @@ class Hermite {
     }
   }
 
+  static double total_mass(const hermite::Model& model) {
+    double m = 0.0;
+    for (double mi : model.mass) m += mi;
+    return m;
+  }
+
   hermite::Comm comm_;
   hermite::Model model_;
   hermite::Settings settings_;
+  std::unique_ptr<fields::Field> field_;  // the field of settings_, or null
   Plain backend_;
   Resident resident_backend_;
   bool resident_;
@@ -337,14 +415,18 @@ PYBIND11_MODULE(NBFORCE_PY_MODULE, mod) {
   mod.def("forces", &forces, py::arg("x"), py::arg("v"), py::arg("m"), py::arg("eps"), py::arg("i"),
           py::arg("a") = py::none(), py::arg("j") = py::none());
   mod.def("potential", &potential, py::arg("x"), py::arg("m"), py::arg("eps"));
+  mod.def("jacobi_radius", &jacobi_radius, py::arg("field"), py::arg("m"), py::arg("t") = 0.0);
   // Each order's module keeps its own Hermite type: the three modules are
   // loaded side by side, and a global registration would clash.
   py::class_<Hermite>(mod, "Hermite", py::module_local())
       .def(py::init<const Array&, const Array&, const Array&, double, double, double, double, int,
-                    double, bool>(),
+                    double, bool, const std::vector<std::string>&>(),
            py::arg("m"), py::arg("x"), py::arg("v"), py::arg("eps"), py::arg("eta"),
            py::arg("dt_max"), py::arg("t"), py::arg("regularise") = -1, py::arg("rcl") = 0.0,
-           py::arg("resident") = false)
+           py::arg("resident") = false, py::arg("field") = std::vector<std::string>{})
+      .def("field_energy", &Hermite::field_energy)
+      .def("jacobi_radius", &Hermite::jacobi, py::arg("m"))
+      .def_property_readonly("work", &Hermite::work)
       .def("advance", &Hermite::advance, py::arg("t"))
       .def("energy", &Hermite::energy)
       .def_property_readonly("t", &Hermite::time)

@@ -11,6 +11,7 @@ C program; no other failure does.
 
 import numbers
 import os
+import shlex
 import stat
 import warnings
 
@@ -23,6 +24,7 @@ from . import _order6
 from . import _order8
 
 __all__ = ["forces", "potential", "plummer", "cluster", "read_model", "write_model", "Hermite", "default_eta",
+           "jacobi_radius",
            "lagrangian_radii", "core", "binaries", "Core", "Binary"]
 
 _ORDERS = {4: _order4, 6: _order6, 8: _order8}
@@ -350,6 +352,49 @@ def default_eta(order=4):
     return _library(order).default_eta
 
 
+def _field_options(field):
+    """The command-line options of a field (fields/README.md, docs/tidal-fields.md)
+    from a string ("--omega 0.1"), a list of strings, or a dict whose keys are the
+    options without their dashes ({"galaxy": "point-mass:1e11", "orbit": 4,
+    "mass": 1e4, "radius": 2}; underscores for hyphens, a list of numbers for
+    orbit_state, True for a flag)."""
+    if field is None:
+        return []
+    if isinstance(field, str):
+        options = shlex.split(field)
+    elif isinstance(field, dict):
+        options = []
+        for key, value in field.items():
+            if not isinstance(key, str):
+                raise TypeError(f"field: option names are strings, found {key!r}")
+            name = "--" + key.replace("_", "-")
+            if value is True:
+                options.append(name)
+            elif value is False or value is None:
+                continue
+            elif isinstance(value, (list, tuple, np.ndarray)):
+                options += [name, ",".join(repr(float(q)) for q in value)]
+            elif isinstance(value, numbers.Real):
+                options += [name, repr(float(value))]
+            else:
+                options += [name, str(value)]
+    elif isinstance(field, (list, tuple)) and all(isinstance(a, str) for a in field):
+        options = list(field)
+    else:
+        raise TypeError(f"field must be a string, a list of strings or a dict, found {field!r}")
+    if not options:
+        raise ValueError("field: no options given")
+    return options
+
+
+def jacobi_radius(field, m=1.0, t=0.0):
+    """The Jacobi (tidal) radius of a cluster of mass m (N-body units) at time t
+    in the field of the options (as Hermite's field takes them); infinity where
+    the field does not bind."""
+    return _order4.jacobi_radius(_field_options(field), float(_real_array(m, "m")),
+                                 float(_real_array(t, "t")))
+
+
 class Hermite:
     """Hermite integrator of order 4, 6 or 8 on individual block time steps.
 
@@ -385,6 +430,15 @@ class Hermite:
     "warn" (default: a RuntimeWarning naming the error and the limit) or
     "raise" (RuntimeError; the integrator stands at t and may go on).
 
+    field: an external field (docs/tidal-fields.md), the programs' options as a
+    string ("--galaxy point-mass:1e11 --orbit 4 --mass 1e4 --radius 2"), a list
+    of strings, or a dict ({"omega": 0.1}); positions and velocities are then
+    those of the field's frame about the cluster centre, energy() gains the
+    field's potential energy as a third term, work is the work a changing
+    field has done, and the energy error is that of sum(energy()) - work.
+    Every star is kept (no escapers). ValueError for options that make no
+    field or a cluster whose half-mass radius lies outside the Jacobi radius.
+
     Attributes: t (current time), x, v (copies of the state), steps
     (particle steps so far), block_steps, dt (every particle's step),
     energy_error (the relative energy error after the last advance()).
@@ -392,7 +446,7 @@ class Hermite:
 
     def __init__(self, m, x, v, order=4, eps=1 / 64, eta=None, dt_max=0.125, t=0.0,
                  regularise=None, rcl=None, resident=False, energy_limit=0.01,
-                 on_energy_limit="warn"):
+                 on_energy_limit="warn", field=None):
         lib = _library(order)
         if on_energy_limit not in ("warn", "raise"):
             raise ValueError(f"on_energy_limit must be 'warn' or 'raise', found {on_energy_limit!r}")
@@ -403,6 +457,7 @@ class Hermite:
         if eta is None:
             eta = lib.default_eta
         m = _in_float_range(_masses(m), "m")
+        self._mass = float(np.sum(m))
         n = m.shape[0]
         if n == 0:
             raise ValueError("the model has no particles")
@@ -427,9 +482,14 @@ class Hermite:
         rcl = 0.0 if rcl is None else _positive(rcl, "rcl")
         if not isinstance(resident, bool):
             raise TypeError(f"resident must be True or False, found {resident!r}")
-        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl, resident)
+        options = _field_options(field)
+        self._field = bool(options)
+        self._impl = lib.Hermite(m, x, v, eps, eta, dt_max, t, mode, rcl, resident, options)
         self.energy_error = 0.0
-        self._e0 = sum(self.energy()) if self._energy_limit > 0 else 0.0
+        self._e0 = self._balance() if self._energy_limit > 0 else 0.0
+
+    def _balance(self):
+        return sum(self.energy()) - self.work
 
     def advance(self, t):
         """Integrates to time t and synchronises all particles there; then
@@ -438,7 +498,7 @@ class Hermite:
             raise TypeError(f"t must be a real number, found {t!r}")
         self._impl.advance(float(t))
         if self._energy_limit > 0 and self._e0 != 0:
-            self.energy_error = abs(sum(self.energy()) - self._e0) / abs(self._e0)
+            self.energy_error = abs(self._balance() - self._e0) / abs(self._e0)
             if self.energy_error > self._energy_limit:
                 text = (f"relative energy error {self.energy_error:.3g} at t = {self.t:g} exceeds "
                         f"energy_limit {self._energy_limit:g}")
@@ -447,11 +507,28 @@ class Hermite:
                 warnings.warn(text, RuntimeWarning, stacklevel=2)
 
     def energy(self):
-        """(kinetic, potential) of the synchronised system; RuntimeError where
-        the library's potential is not finite."""
+        """(kinetic, potential) of the synchronised system, and with a field the
+        field's potential energy sum m phi(x) as a third term (the Jacobi energy
+        in a rotating frame is the sum); RuntimeError where the library's
+        potential is not finite."""
         kinetic, potential = self._impl.energy()
         _finite_results(np.array([kinetic, potential]), "an energy")
-        return kinetic, potential
+        if not self._field:
+            return kinetic, potential
+        return kinetic, potential, self._impl.field_energy()
+
+    @property
+    def work(self):
+        """Work done on the particles by a field that changes with time (0
+        otherwise)."""
+        return self._impl.work
+
+    def jacobi_radius(self, m=None):
+        """The Jacobi radius of mass m (default: the model's) at the current
+        time; ValueError without a field."""
+        if not self._field:
+            raise ValueError("the integrator has no field")
+        return self._impl.jacobi_radius(float(self._mass if m is None else m))
 
     @property
     def t(self):
