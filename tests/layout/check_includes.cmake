@@ -7,10 +7,11 @@
 #   forcecore/isa/        instruction-set check and dispatch  the above
 #   forcecore/library/    assembly of a library               all of forcecore/
 #   nbforce4/ ...         one order's records and library     forcecore/, its own folder
-#   programs              hermite/, plummer/, python/, ...    no forcecore/ at all
+#   programs              hermite/, programs/, plummer/, ...  no forcecore/ at all
 #                         (bench/ and gpucheck/ may use the tests' helpers)
 #
-# The three backend folders never include each other. Inside forcecore/
+# hermite/ includes nothing of fields/ (fields/ uses the integrator's
+# scheme and hook). The three backend folders never include each other. Inside forcecore/
 # every project include is written from the root ("forcecore/host/lanes.h"),
 # so that the folder of each include can be read off its name.
 #
@@ -33,7 +34,7 @@ function(layer_of path out)
     set(layer shared)
   elseif(path MATCHES "^(nbforce[0-9]+)/")
     set(layer ${CMAKE_MATCH_1})
-  elseif(path MATCHES "^(hermite|plummer|python|examples|bench|gpucheck)/")
+  elseif(path MATCHES "^(hermite|programs|plummer|python|examples|bench|gpucheck)/")
     set(layer program)
   else()
     set(layer "")
@@ -64,7 +65,8 @@ set(violations 0)
 file(GLOB_RECURSE sources RELATIVE ${ROOT}
   ${ROOT}/include/*.h ${ROOT}/forcecore/*.h ${ROOT}/forcecore/*.c ${ROOT}/forcecore/*.cpp
   ${ROOT}/forcecore/*.cu ${ROOT}/nbforce*/*.h ${ROOT}/nbforce*/*.cpp ${ROOT}/nbforce*/*.cu
-  ${ROOT}/hermite/*.h ${ROOT}/hermite/*.cc ${ROOT}/hermite/*.cpp ${ROOT}/plummer/*.h
+  ${ROOT}/hermite/*.h ${ROOT}/hermite/*.cc ${ROOT}/hermite/*.cpp ${ROOT}/programs/*.h
+  ${ROOT}/programs/*.cc ${ROOT}/plummer/*.h
   ${ROOT}/plummer/*.cc ${ROOT}/plummer/*.cpp ${ROOT}/python/*.h ${ROOT}/python/*.cc
   ${ROOT}/examples/*.c ${ROOT}/examples/*.cc ${ROOT}/bench/*.h ${ROOT}/bench/*.cc
   ${ROOT}/gpucheck/*.h ${ROOT}/gpucheck/*.cpp ${ROOT}/gpucheck/*.cu)
@@ -93,6 +95,14 @@ foreach(source ${sources})
       math(EXPR violations "${violations} + 1")
       continue()
     else()
+      # The integrator knows external fields only through its own hook
+      # (external_field.h); fields/ builds on the integrator's headers, and
+      # programs/ puts the two together.
+      if(source MATCHES "^hermite/" AND NOT target MATCHES "/" AND EXISTS ${ROOT}/fields/${target}
+         AND NOT EXISTS ${ROOT}/hermite/${target})
+        message("${source}:${number}: hermite/ includes \"${target}\" of fields/, which builds on it")
+        math(EXPR violations "${violations} + 1")
+      endif()
       continue()  # a file of the program's own folder
     endif()
     if(NOT to IN_LIST allowed)

@@ -54,11 +54,14 @@ run_case(program_includes_forcecore "hermite/integrator.h:1: program includes \"
   hermite/integrator.h "#include \"forcecore/split.h\"")
 run_case(relative_include "forcecore/host/tile_copy.h:1: \"lanes.h\" is not written from the root"
   forcecore/host/tile_copy.h "# include \"lanes.h\"")
+run_case(integrator_includes_fields "hermite/core.h:1: hermite/ includes \"bound_mass.h\" of fields/"
+  fields/bound_mass.h "#pragma once" hermite/core.h "#include \"bound_mass.h\"")
 run_case(allowed pass
   forcecore/host/lanes.h "#include <vector>\n#include \"forcecore/split.h\"\n#include \"nbforce_common.h\""
   forcecore/library/launch.h "#include \"forcecore/host/lanes.h\"\n#include \"forcecore/cuda/block_device.h\""
   nbforce4/nbforce4.cpp "#include \"forcecore/library/library.h\"\n#include \"nbforce4/order4.h\""
-  hermite/program.h "#include \"model.h\"\n#include \"nbforce4.h\"\n// #include \"forcecore/ds.h\" in a comment"
+  programs/program.h "#include \"model.h\"\n#include \"nbforce4.h\"\n#include \"bound_mass.h\"\n// #include \"forcecore/ds.h\" in a comment"
+  fields/bound_mass.h "#include \"scheme.h\""
   tests/anything.cpp "#include \"forcecore/host/block_host.h\"")
 
 if(failures GREATER 0)
