@@ -18,18 +18,14 @@
 #include <cstring>
 #include <utility>
 
+#include "forcecore/host/lanes.h"
 #include "forcecore/predict.h"
 #include "nbforce_common.h"
 
 namespace nbf {
 
-#if defined(__AVX512F__)
-constexpr int kDoubleLanes = 8;
-#elif defined(__AVX__)
-constexpr int kDoubleLanes = 4;
-#else
-constexpr int kDoubleLanes = 2;
-#endif
+// Doubles in the vector width the kernels' float lanes use.
+constexpr int kDoubleLanes = kLanes / 2;
 
 // Hides a vector's value from the optimiser, in a vector register.
 #if defined(__x86_64__) || defined(__i386__)
