@@ -1,7 +1,9 @@
 // The integrator as a user runs it: hermite_core's block time steps over
 // the force library, on Plummer models of 1,024, 4,096 and 16,384 particles,
-// and on a post-collapse stand-in: 1,024 particles with a hard binary at the
-// centre, whose block steps hold a few particles each.
+// and on post-collapse stand-ins: 1,024 particles with a hard binary at the
+// centre, whose block steps hold a few particles each, once softened
+// (the binary inside eps, integrated like any pair) and once unsoftened
+// (the binary a regularised subsystem, its perturbers resolved).
 // The start-up (forces at t = 0, first steps) is done once, outside the
 // timing; every timed iteration then runs the same fixed span of block
 // steps from a copy of that state, so that iterations are alike.
@@ -12,7 +14,7 @@
 //   pct_full_pass       interactions_per_s over the library's full pass
 //   block_steps, mean_ni  the span and its mean i-particles per force call
 //   pct_schedule, pct_predict, pct_fill, pct_j_input, pct_copies,
-//   pct_kernels, pct_correct
+//   pct_kernels, pct_correct, pct_subsystems
 //                       shares of the span's wall time (see Phases)
 //   us_per_step         wall time per block step
 //   cpu_us_per_step     the process's CPU time per block step (the least
@@ -59,7 +61,11 @@ struct Phases {
   double kernels = 0;   // the rest of calc_force: kernels and reduction
   double correct = 0;   // backend's return to step end: rank sum, checks,
                         // corrector, interpolation, next step, rescheduling
-  double at_enter = 0, at_leave = 0, at_scheduled = 0;
+  double subsystems = 0;  // regularised subsystems: their internal motions,
+                          // the members' terms with their perturbers, and
+                          // the formations and ends after the corrector
+  double at_enter = 0, at_leave = 0, at_scheduled = 0, at_advanced = 0, at_force = 0,
+         at_corrected = 0, at_encounters = 0;
 };
 Phases phases;
 
@@ -102,7 +108,15 @@ class Backend : public hermite::LibraryBackend<Lib> {
     phases.fill += phases.at_leave - phases.at_enter;
   }
   void mark(hermite::StepPhase phase) {
-    if (phase == hermite::StepPhase::schedule) phases.at_scheduled = now();
+    const double t = now();
+    switch (phase) {
+      case hermite::StepPhase::schedule: phases.at_scheduled = t; break;
+      case hermite::StepPhase::subsystems: phases.at_advanced = t; break;
+      case hermite::StepPhase::force: phases.at_force = t; break;
+      case hermite::StepPhase::corrected: phases.at_corrected = t; break;
+      case hermite::StepPhase::encounters: phases.at_encounters = t; break;
+      default: break;
+    }
   }
 };
 using Integrator = hermite::Integrator<K, Backend>;
@@ -124,6 +138,7 @@ hermite::Model plummer_model(int n) {
 // binary of separation a on a circular orbit at the centre, in the
 // softened potential (eps) of its two members.
 hermite::Model binary_model(int n, double a, double eps) {
+  // At eps = 0 the speed is that of a point-mass Kepler orbit.
   hermite::Model m = plummer_model(n);
   const double mass = m.mass[0] + m.mass[1];
   const double r2 = a * a + eps * eps;
@@ -141,24 +156,32 @@ struct Started {
   hermite::Model model;
   hermite::Comm comm;
   Backend backend;
+  hermite::Settings settings;
   Integrator integ;
   Started(hermite::Model m, double eps)
-      : model(std::move(m)),
-        backend(model.mass, 0, model.size(), eps),
-        integ(model, hermite::Settings{}, backend, comm, 0, model.size()) {
+      : model(std::move(m)), backend(model.mass, 0, model.size(), eps), settings(settings_for(eps)),
+        integ(model, settings, backend, comm, 0, model.size()) {
     integ.start();
+  }
+  // As the programs run: unsoftened means regularised subsystems.
+  static hermite::Settings settings_for(double eps) {
+    hermite::Settings s;
+    s.eps = eps;
+    s.encounters.on = eps == 0.0;
+    return s;
   }
 };
 
 void bm_end_to_end(benchmark::State& state, hermite::Model (*model)(), double eps, int steps,
                    double (*full_pass_rate)()) {
   Started s(model(), eps);
-  double best = 1e300, best_cpu = 1e300, pairs = 0, particle_steps = 0;
+  double best = 1e300, best_cpu = 1e300, pairs = 0, particle_steps = 0, reg_steps = 0,
+         subsystems = 0;
   Phases best_phases;
   for (auto _ : state) {
     // A fresh integrator at the started state (the integrator holds a
     // neighbour tree and is not copied).
-    Integrator run(s.model, hermite::Settings{}, s.backend, s.comm, 0, s.model.size());
+    Integrator run(s.model, s.settings, s.backend, s.comm, 0, s.model.size());
     run.import_state(s.integ.export_state());
     const hermite::Counters before = run.counters();
     phases = Phases{};
@@ -166,12 +189,14 @@ void bm_end_to_end(benchmark::State& state, hermite::Model (*model)(), double ep
     const auto t0 = Clock::now();
     for (int k = 0; k < steps; ++k) {
       const double start = now();
-      phases.at_scheduled = start;
       run.step();
       const double end = now();
       phases.schedule += phases.at_scheduled - start;
-      phases.predict += phases.at_enter - phases.at_scheduled;
-      phases.correct += end - phases.at_leave;
+      phases.subsystems += (phases.at_advanced - phases.at_scheduled) +
+                           (phases.at_force - phases.at_leave) +
+                           (phases.at_encounters - phases.at_corrected);
+      phases.predict += phases.at_enter - phases.at_advanced;
+      phases.correct += (phases.at_corrected - phases.at_force) + (end - phases.at_encounters);
     }
     const double secs = std::chrono::duration<double>(Clock::now() - t0).count();
     best_cpu = std::fmin(best_cpu, cpu_now() - c0);
@@ -181,6 +206,8 @@ void bm_end_to_end(benchmark::State& state, hermite::Model (*model)(), double ep
     }
     pairs = run.counters().interactions - before.interactions;
     particle_steps = static_cast<double>(run.counters().particle_steps - before.particle_steps);
+    reg_steps = static_cast<double>(run.counters().reg_steps - before.reg_steps);
+    subsystems = static_cast<double>(run.subsystems().size());
   }
   const double rate = pairs / best;
   set_counter(state, "interactions_per_s", rate);
@@ -198,6 +225,11 @@ void bm_end_to_end(benchmark::State& state, hermite::Model (*model)(), double ep
   set_counter(state, "pct_copies", 100.0 * p.copies / best);
   set_counter(state, "pct_kernels", 100.0 * p.kernels / best);
   set_counter(state, "pct_correct", 100.0 * p.correct / best);
+  set_counter(state, "pct_subsystems", 100.0 * p.subsystems / best);
+  // Regularised steps of the span per block step, and the subsystems alive
+  // at its end: with none, the case measures no regularisation at all.
+  set_counter(state, "reg_steps_per_step", reg_steps / steps);
+  set_counter(state, "subsystems", subsystems);
 }
 
 template <int N>
@@ -206,6 +238,7 @@ hermite::Model plummer_n() {
 }
 
 hermite::Model binary_1024() { return binary_model(1024, 1e-4, 1e-4); }
+hermite::Model binary_1024_eps0() { return binary_model(1024, 1e-4, 0.0); }
 
 }  // namespace
 
@@ -220,7 +253,8 @@ void register_end_to_end(const std::string& lib, double (*full_pass_rate)()) {
   for (Case c :
        {Case{"1024", plummer_n<1024>, 1.0 / 64, 1024}, Case{"4096", plummer_n<4096>, 1.0 / 64, 256},
         Case{"16384", plummer_n<16384>, 1.0 / 64, 32},
-        Case{"binary_1024", binary_1024, 1e-4, 4096}}) {
+        Case{"binary_1024", binary_1024, 1e-4, 4096},
+        Case{"binary_1024_eps0", binary_1024_eps0, 0.0, 4096}}) {
     benchmark::RegisterBenchmark((lib + "/end_to_end/" + c.name).c_str(), bm_end_to_end, c.model,
                                  c.eps, c.steps, full_pass_rate)
         ->UseRealTime()

@@ -49,10 +49,13 @@ static_assert(sizeof(Vec3) == 3 * sizeof(double), "Vec3 arrays are summed as pla
 //   void mark(StepPhase phase);
 // is told the end of each (for profiling); other backends need none.
 enum class StepPhase {
-  schedule,  // next block time and its active particles found
-  predict,   // j-particles and active particles predicted
-  force,     // forces computed, summed over the ranks and checked
-  correct,   // corrector, new steps and the schedule updated
+  schedule,    // next block time and its active particles found
+  subsystems,  // the internal motions of stepping subsystems advanced
+  predict,     // j-particles and active particles predicted
+  force,       // forces computed, summed over the ranks and checked
+  corrected,   // corrector and new steps
+  encounters,  // subsystems formed, changed and ended
+  correct,     // the schedule updated: the step's end
 };
 
 namespace detail {
@@ -502,6 +505,7 @@ class Integrator {
     // A centre of mass stepping now takes its members to t_next first, so
     // that its force sees them there.
     if (!regs_.empty()) advance_subsystems(t_next);
+    mark(StepPhase::subsystems);
     predict_to(t_next, active_, false);
     mark(StepPhase::predict);
     compute(active_, t_next);
@@ -527,7 +531,9 @@ class Integrator {
       }
     }
     send_states(active_);
+    mark(StepPhase::corrected);
     if (enc_.on) encounters_after_step(t_next);
+    mark(StepPhase::encounters);
     for (int i : active_) {
       const auto k = static_cast<std::size_t>(i);
       if (alive_[k] != 0) schedule_add(schedule_, t_[k] + dt_[k], i);
