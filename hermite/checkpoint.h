@@ -20,11 +20,10 @@
 // and no sections. 2 adds the alive flags and the sections. A feature that
 // keeps state of its own (regularised subsystems, an external field, the
 // escapers, the libraries' resident particles, the mass groups of the core
-// history) writes it as one section under its own tag, encoded and decoded
-// by its own code; the core reads no
-// section's bytes. A section whose tag this build does not know is refused,
-// since the run would go on without the state it holds; a run that needs a
-// section refuses a checkpoint without it (its owner checks).
+// history, the integrator's pair-search tree) writes it as one section under its own tag, encoded
+// and decoded by its own code; the core reads no section's bytes. A section whose tag this build
+// does not know is refused, since the run would go on without the state it holds; a run that needs
+// a section refuses a checkpoint without it (its owner checks).
 #pragma once
 
 #include <map>
@@ -40,8 +39,8 @@ namespace hermite {
 inline constexpr unsigned kCheckpointVersion = 2;
 
 // The section tags this build knows, each owned by one feature.
-inline constexpr const char* kCheckpointSections[] = {"subsystems", "field", "escapers", "resident",
-                                                      "mass_groups"};
+inline constexpr const char* kCheckpointSections[] = {
+    "subsystems", "field", "escapers", "resident", "mass_groups", "neighbour_tree"};
 
 // A refused checkpoint: damaged, truncated, of another version or order.
 class CheckpointError : public std::runtime_error {

@@ -40,6 +40,7 @@
 #include "scheme.h"
 #include "state.h"
 #include "step_digest.h"
+#include "tree_state_codec.h"
 
 namespace hermite {
 
@@ -308,6 +309,7 @@ class Integrator {
       s.alive = alive_;
       s.subsystems = encode_regularised(regs_, scale_, counters_.reg_steps);
     }
+    if (tree_built_) s.neighbour_tree = encode_tree_state(tree_time_, tree_ids_, tree_x_);
     return s;
   }
 
@@ -383,7 +385,17 @@ class Integrator {
       for (double mk : r.s.m) mass += mk;
       m_[static_cast<std::size_t>(r.cm)] = mass;
     }
+    // The pair-search tree as the exported run last built it, so that the
+    // searches propose the same candidates as in a run that never stopped.
     tree_built_ = false;
+    if (!s.neighbour_tree.empty()) {
+      try {
+        decode_tree_state(s.neighbour_tree, n, tree_time_, tree_ids_, tree_x_);
+      } catch (const std::exception& e) {
+        throw IntegrationError(std::string("the state's neighbour tree: ") + e.what());
+      }
+      build_tree_from_saved();
+    }
     resolved_ = false;
     scheduled_ = false;  // the next step orders the imported particles
     std::vector<int> all(n);
@@ -680,11 +692,23 @@ class Integrator {
   void refresh_tree(double t, bool now) {
     if (!now && tree_built_ && t - tree_time_ < kTreeAge * settings_.dt_max) return;
     tree_ids_.clear();
+    tree_x_.clear();
     for (std::size_t i = 0; i < m_.size(); ++i) {
-      if (m_[i] > 0.0) tree_ids_.push_back(static_cast<int>(i));
+      if (!(m_[i] > 0.0)) continue;
+      tree_ids_.push_back(static_cast<int>(i));
+      tree_x_.push_back(x_[i]);
     }
     tree_.build(x_.data(), tree_ids_);
     tree_time_ = t;
+    tree_built_ = true;
+  }
+
+  // The tree from tree_ids_ and tree_x_ (an imported state's).
+  void build_tree_from_saved() {
+    std::vector<Vec3> at(m_.size());
+    for (std::size_t k = 0; k < tree_ids_.size(); ++k)
+      at[static_cast<std::size_t>(tree_ids_[k])] = tree_x_[k];
+    tree_.build(at.data(), tree_ids_);
     tree_built_ = true;
   }
 
@@ -1129,7 +1153,11 @@ class Integrator {
         x_[nc][c] = X[c] + out.dx_cm[c];
         v_[nc][c] = V[c] + out.dv_cm[c];
       }
-      m_[nc] = mass - out.m;
+      // The sum over the members that stay, in their order, as a restart
+      // computes it (mass - out.m can differ in the last bit).
+      double rest = 0.0;
+      for (double mk : r.s.m) rest += mk;
+      m_[nc] = rest;
       alive_[nc] = 1;
       if (nc != cm && cm != gone) rest_slot(cm);
       r.cm = new_cm;
@@ -1304,6 +1332,7 @@ class Integrator {
   static constexpr double kTreeAge = 1.0 / 16;  // of dt_max
   diagnostics::NeighbourTree tree_;
   std::vector<int> tree_ids_;
+  std::vector<Vec3> tree_x_;  // the positions of tree_ids_ at the build
   double tree_time_ = 0.0;
   bool tree_built_ = false;
 };

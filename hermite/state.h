@@ -34,6 +34,9 @@ struct IntegratorState {
   std::vector<double> t, dt;
   std::vector<unsigned char> alive;
   std::string subsystems;  // regularised subsystems (regularisation_codec.h); empty: none
+  // The pair-search tree's last build (tree_state_codec.h); empty: none
+  // built, the next search builds one.
+  std::string neighbour_tree;
   double time = 0.0;
   Counters counters;
   int size() const { return static_cast<int>(x.size()); }

@@ -181,6 +181,8 @@ int program_main(int argc, char** argv) {
         ck->state.subsystems = section.state;
         if (!opt.was_given("--encounters")) opt.encounters_csv = section.log_name;
       }
+      const auto tree = ck->sections.find(kNeighbourTreeSection);
+      if (tree != ck->sections.end()) ck->state.neighbour_tree = tree->second;
       const EncounterSettings kept = have_section ? section.settings : EncounterSettings{};
       for (const char* o : {"--regularise", "--rcl", "--dtcl", "--gamma-min", "--gamma-max"}) {
         if (opt.was_given(o) &&
@@ -342,6 +344,9 @@ int program_main(int argc, char** argv) {
         }
         if (!groups.empty()) c.sections[kMassGroupsSection] = encode_mass_groups_section(groups);
         c.state.subsystems.clear();
+        if (!c.state.neighbour_tree.empty())
+          c.sections[kNeighbourTreeSection] = std::move(c.state.neighbour_tree);
+        c.state.neighbour_tree.clear();
         fileio::write_file(opt.checkpoint, encode_checkpoint(c));
       });
     };

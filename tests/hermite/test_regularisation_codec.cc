@@ -1,15 +1,19 @@
 // The "subsystems" checkpoint section of the integrator
 // (hermite/regularisation_codec.h): a round trip keeps the count of
 // regularised steps, and bytes of the first format (written before the
-// count existed, laid out here by hand) still load, with the count 0.
+// count existed, laid out here by hand) still load, with the count 0. The
+// "neighbour_tree" section (hermite/tree_state_codec.h) keeps its bits and
+// refuses bytes that do not fit the particles.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "regularisation_codec.h"
+#include "tree_state_codec.h"
 
 namespace {
 
@@ -72,6 +76,30 @@ TEST(RegularisationCodec, FirstFormatLoadsWithNoSteps) {
   // section: bytes left over.
   put<std::int64_t>(bytes, 5);
   EXPECT_THROW(hermite::decode_regularised(bytes, back, scale, steps), std::runtime_error);
+}
+
+TEST(TreeStateCodec, RoundTripKeepsTheBitsAndDamageIsRefused) {
+  const std::vector<int> ids{0, 3, 7};
+  const std::vector<hermite::Vec3> x{{1e-300, -0.0, 2.5}, {0.1, 0.2, 0.3}, {-7.0, 1e300, 5e-324}};
+  const std::string b = hermite::encode_tree_state(0.375, ids, x);
+  double t = 0.0;
+  std::vector<int> ids2;
+  std::vector<hermite::Vec3> x2;
+  hermite::decode_tree_state(b, 8, t, ids2, x2);
+  EXPECT_EQ(t, 0.375);
+  EXPECT_EQ(ids2, ids);
+  EXPECT_EQ(0, std::memcmp(x2.data(), x.data(), sizeof(hermite::Vec3) * x.size()));
+  // Too few particles for the slots, cut short, one byte too many, slots
+  // out of order, another format.
+  EXPECT_THROW(hermite::decode_tree_state(b, 7, t, ids2, x2), std::runtime_error);
+  EXPECT_THROW(hermite::decode_tree_state(b.substr(0, b.size() - 1), 8, t, ids2, x2),
+               std::runtime_error);
+  EXPECT_THROW(hermite::decode_tree_state(b + "x", 8, t, ids2, x2), std::runtime_error);
+  const std::string swapped = hermite::encode_tree_state(0.375, {3, 0, 7}, x);
+  EXPECT_THROW(hermite::decode_tree_state(swapped, 8, t, ids2, x2), std::runtime_error);
+  std::string other = b;
+  other[0] = 2;
+  EXPECT_THROW(hermite::decode_tree_state(other, 8, t, ids2, x2), std::runtime_error);
 }
 
 }  // namespace
