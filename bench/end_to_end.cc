@@ -52,15 +52,15 @@ namespace {
 // An integrator that marks its phases (StepPhase) has its scheduling told
 // apart from its prediction; with one that does not, both count as predict.
 struct Phases {
-  double schedule = 0;  // step start to the active set: next block time and
-                        // its particles
-  double predict = 0;   // to the backend's force call: prediction
-  double fill = 0;      // the backend's record fill and result unpacking
-  double j_input = 0;   // calc_force up to its j-stamp
-  double copies = 0;    // the i-copies and result copies the library times
-  double kernels = 0;   // the rest of calc_force: kernels and reduction
-  double correct = 0;   // backend's return to step end: rank sum, checks,
-                        // corrector, interpolation, next step, rescheduling
+  double schedule = 0;    // step start to the active set: next block time and
+                          // its particles
+  double predict = 0;     // to the backend's force call: prediction
+  double fill = 0;        // the backend's record fill and result unpacking
+  double j_input = 0;     // calc_force up to its j-stamp
+  double copies = 0;      // the i-copies and result copies the library times
+  double kernels = 0;     // the rest of calc_force: kernels and reduction
+  double correct = 0;     // backend's return to step end: rank sum, checks,
+                          // corrector, interpolation, next step, rescheduling
   double subsystems = 0;  // regularised subsystems: their internal motions,
                           // the members' terms with their perturbers, and
                           // the formations and ends after the corrector
@@ -110,12 +110,23 @@ class Backend : public hermite::LibraryBackend<Lib> {
   void mark(hermite::StepPhase phase) {
     const double t = now();
     switch (phase) {
-      case hermite::StepPhase::schedule: phases.at_scheduled = t; break;
-      case hermite::StepPhase::subsystems: phases.at_advanced = t; break;
-      case hermite::StepPhase::force: phases.at_force = t; break;
-      case hermite::StepPhase::corrected: phases.at_corrected = t; break;
-      case hermite::StepPhase::encounters: phases.at_encounters = t; break;
-      default: break;
+      case hermite::StepPhase::schedule:
+        phases.at_scheduled = t;
+        break;
+      case hermite::StepPhase::subsystems:
+        phases.at_advanced = t;
+        break;
+      case hermite::StepPhase::force:
+        phases.at_force = t;
+        break;
+      case hermite::StepPhase::corrected:
+        phases.at_corrected = t;
+        break;
+      case hermite::StepPhase::encounters:
+        phases.at_encounters = t;
+        break;
+      default:
+        break;
     }
   }
 };
@@ -159,7 +170,9 @@ struct Started {
   hermite::Settings settings;
   Integrator integ;
   Started(hermite::Model m, double eps)
-      : model(std::move(m)), backend(model.mass, 0, model.size(), eps), settings(settings_for(eps)),
+      : model(std::move(m)),
+        backend(model.mass, 0, model.size(), eps),
+        settings(settings_for(eps)),
         integ(model, settings, backend, comm, 0, model.size()) {
     integ.start();
   }
@@ -252,8 +265,7 @@ void register_end_to_end(const std::string& lib, double (*full_pass_rate)()) {
   // Spans of some tenths of a second on two cores.
   for (Case c :
        {Case{"1024", plummer_n<1024>, 1.0 / 64, 1024}, Case{"4096", plummer_n<4096>, 1.0 / 64, 256},
-        Case{"16384", plummer_n<16384>, 1.0 / 64, 32},
-        Case{"binary_1024", binary_1024, 1e-4, 4096},
+        Case{"16384", plummer_n<16384>, 1.0 / 64, 32}, Case{"binary_1024", binary_1024, 1e-4, 4096},
         Case{"binary_1024_eps0", binary_1024_eps0, 0.0, 4096}}) {
     benchmark::RegisterBenchmark((lib + "/end_to_end/" + c.name).c_str(), bm_end_to_end, c.model,
                                  c.eps, c.steps, full_pass_rate)
