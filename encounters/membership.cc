@@ -2,6 +2,7 @@
 #include <cmath>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "subsystem.h"
 #include "vec3.h"
@@ -105,6 +106,62 @@ int find_escaper(const Subsystem& s, double r_escape) {
     found = static_cast<int>(k);
   }
   return found;
+}
+
+Departure find_departure(const Subsystem& s, double r_far) {
+  const std::size_t n = s.m.size();
+  Departure best;
+  if (n < 3) return best;
+  double mtot = 0.0;
+  for (double mi : s.m) mtot += mi;
+  double farthest = 0.0;
+  // A part of mass mp at xp, vp (relative to the whole's centre of mass,
+  // at the origin) lies at xp M / (M - mp) from the rest's centre of mass.
+  auto consider = [&](double mp, const Vec3& xp, const Vec3& vp, int k, int l) {
+    const double scale = mtot / (mtot - mp);
+    const Vec3 d{xp[0] * scale, xp[1] * scale, xp[2] * scale};
+    const Vec3 w{vp[0] * scale, vp[1] * scale, vp[2] * scale};
+    const double r = norm(d);
+    if (!(r > r_far) || dot(d, w) <= 0.0 || !(r > farthest)) return;
+    farthest = r;
+    best.k = k;
+    best.l = l;
+  };
+  // Each member's partner: the one it is most bound to as a pair, if any.
+  // A pair leaves together only where each is the other's partner: the
+  // outer body of a triple is often bound to one inner member, which is
+  // itself far more bound to the other.
+  std::vector<int> partner(n, -1);
+  for (std::size_t k = 0; k < n; ++k) {
+    double tightest = 0.0;
+    for (std::size_t l = 0; l < n; ++l) {
+      if (l == k) continue;
+      const Vec3 dx{s.x[l][0] - s.x[k][0], s.x[l][1] - s.x[k][1], s.x[l][2] - s.x[k][2]};
+      const Vec3 dv{s.v[l][0] - s.v[k][0], s.v[l][1] - s.v[k][1], s.v[l][2] - s.v[k][2]};
+      const double binding = pair_elements(s.m[k], s.m[l], dx, dv).binding;
+      if (binding > tightest) {
+        tightest = binding;
+        partner[k] = static_cast<int>(l);
+      }
+    }
+  }
+  for (std::size_t k = 0; k < n; ++k) {
+    const int p = partner[k];
+    if (p < 0 || partner[static_cast<std::size_t>(p)] != static_cast<int>(k)) {
+      consider(s.m[k], s.x[k], s.v[k], static_cast<int>(k), -1);
+      continue;
+    }
+    const auto l = static_cast<std::size_t>(p);
+    if (n < 4 || l < k) continue;  // each pair once
+    const double mp = s.m[k] + s.m[l];
+    Vec3 xp, vp;
+    for (int c = 0; c < 3; ++c) {
+      xp[c] = (s.m[k] * s.x[k][c] + s.m[l] * s.x[l][c]) / mp;
+      vp[c] = (s.m[k] * s.v[k][c] + s.m[l] * s.v[l][c]) / mp;
+    }
+    consider(mp, xp, vp, static_cast<int>(k), p);
+  }
+  return best;
 }
 
 Escaper remove_member(Subsystem& s, int index) {

@@ -152,6 +152,22 @@ struct Escaper {
 // recentres the rest on their own centre of mass.
 Escaper remove_member(Subsystem& s, int index);
 
+// What leaves a group of three or more: a member, or a bound pair of
+// members (l >= 0), beyond r_far of the centre of mass of the rest and
+// moving away from it, bound to the rest or not. A group holds a close
+// interaction; a member on a wide orbit about the rest would keep the group
+// as wide as that orbit, with a perturbation far above any bound and half
+// the cluster among its perturbers. The part that leaves then orbits the
+// rest in the block steps, and joins again if it comes back within R_cl.
+// Two members that are each other's most bound partner leave only together
+// (neither is blurred into the rest's centre of mass), and then only from a
+// group of four or more: of three, the third member is what leaves. The most distant
+// such part; k = -1 when none.
+struct Departure {
+  int k = -1, l = -1;
+};
+Departure find_departure(const Subsystem& s, double r_far);
+
 // find_escaper, then remove_member when one is found; index -1 when none.
 // A subsystem of two members is left alone (the caller dissolves a pair
 // whose members separate, by pair_elements).

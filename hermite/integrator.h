@@ -1094,12 +1094,52 @@ class Integrator {
     }
   }
 
+  // Takes member `index` out of group r (three or more members) at the
+  // centre of mass's time t and returns it to the block steps as a single
+  // particle; the rest's centre of mass moves by what it took and keeps a
+  // member's slot. Both are to be started up (fresh). Returns the slot.
+  int hand_back_member(Regularised& r, int index, double t, std::vector<int>& fresh) {
+    const auto cm = static_cast<std::size_t>(r.cm);
+    const encounters::Escaper out = encounters::remove_member(r.s, index);
+    const auto gone = static_cast<std::size_t>(out.id);
+    const Vec3 X = x_[cm], V = v_[cm];
+    for (int c = 0; c < 3; ++c) {
+      x_[gone][c] = X[c] + out.x[c];
+      v_[gone][c] = V[c] + out.v[c];
+    }
+    m_[gone] = out.m;
+    alive_[gone] = 1;
+    int new_cm = r.s.ids[0];
+    for (int id : r.s.ids) new_cm = std::min(new_cm, id);
+    const auto nc = static_cast<std::size_t>(new_cm);
+    for (int c = 0; c < 3; ++c) {
+      x_[nc][c] = X[c] + out.dx_cm[c];
+      v_[nc][c] = V[c] + out.dv_cm[c];
+    }
+    // The sum over the members that stay, in their order, as a restart
+    // computes it (the old mass less out.m can differ in the last bit).
+    double rest = 0.0;
+    for (double mk : r.s.m) rest += mk;
+    m_[nc] = rest;
+    alive_[nc] = 1;
+    if (nc != cm && cm != gone) rest_slot(cm);
+    r.cm = new_cm;
+    EncounterEvent ev = event_of(t, "leave", r.s);
+    ev.ids.insert(ev.ids.begin(), out.id);
+    events_.push_back(ev);
+    fresh.push_back(out.id);
+    fresh.push_back(new_cm);
+    tree_built_ = false;
+    return out.id;
+  }
+
   // Forms, changes and ends subsystems after the block step at t
   // (criteria: regularisation.h), and starts up the particles that
   // appear: a new centre of mass, members handed back.
   void encounters_after_step(double t) {
     if (t >= scale_.next_update) update_scale(t);
     std::vector<int> fresh;
+    std::vector<std::pair<int, int>> departed_pairs;
     // Ends and departures, among the subsystems whose centres of mass
     // stepped now (their members are at t).
     for (std::size_t q = 0; q < regs_.size();) {
@@ -1108,7 +1148,6 @@ class Integrator {
         ++q;
         continue;
       }
-      const auto cm = static_cast<std::size_t>(r.cm);
       if (r.s.m.size() == 2) {
         const Vec3 dx{r.s.x[1][0] - r.s.x[0][0], r.s.x[1][1] - r.s.x[0][1],
                       r.s.x[1][2] - r.s.x[0][2]};
@@ -1131,43 +1170,24 @@ class Integrator {
       for (double mk : r.s.m) mass += mk;
       const double reach =
           kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
-      const encounters::Escaper out = encounters::split_escaper(r.s, reach);
-      if (out.index < 0) {
+      const encounters::Departure out = encounters::find_departure(r.s, reach);
+      if (out.k < 0) {
         ++q;
         continue;
       }
-      // The one that left goes back as a single; the rest's centre of mass
-      // moves by what it took, and keeps a member's slot.
-      const auto gone = static_cast<std::size_t>(out.id);
-      const Vec3 X = x_[cm], V = v_[cm];
-      for (int c = 0; c < 3; ++c) {
-        x_[gone][c] = X[c] + out.x[c];
-        v_[gone][c] = V[c] + out.v[c];
+      const int second = out.l >= 0 ? r.s.ids[static_cast<std::size_t>(out.l)] : -1;
+      const int first = hand_back_member(r, out.k, t, fresh);
+      if (second >= 0) {
+        const auto at = std::find(r.s.ids.begin(), r.s.ids.end(), second);
+        hand_back_member(r, static_cast<int>(at - r.s.ids.begin()), t, fresh);
+        departed_pairs.emplace_back(first, second);
       }
-      m_[gone] = out.m;
-      alive_[gone] = 1;
-      int new_cm = r.s.ids[0];
-      for (int id : r.s.ids) new_cm = std::min(new_cm, id);
-      const auto nc = static_cast<std::size_t>(new_cm);
-      for (int c = 0; c < 3; ++c) {
-        x_[nc][c] = X[c] + out.dx_cm[c];
-        v_[nc][c] = V[c] + out.dv_cm[c];
-      }
-      // The sum over the members that stay, in their order, as a restart
-      // computes it (mass - out.m can differ in the last bit).
-      double rest = 0.0;
-      for (double mk : r.s.m) rest += mk;
-      m_[nc] = rest;
-      alive_[nc] = 1;
-      if (nc != cm && cm != gone) rest_slot(cm);
-      r.cm = new_cm;
-      EncounterEvent ev = event_of(t, "leave", r.s);
-      ev.ids.insert(ev.ids.begin(), out.id);
-      events_.push_back(ev);
-      fresh.push_back(out.id);
-      fresh.push_back(new_cm);
-      tree_built_ = false;
       ++q;
+    }
+    // A pair that left a group together is a subsystem of its own (formed
+    // after the pass: forming adds to regs_).
+    for (const auto& [i, j] : departed_pairs) {
+      form(static_cast<std::size_t>(i), static_cast<std::size_t>(j), t, fresh);
     }
     // Formations: an active particle whose step has shrunk below dt_cl and
     // whose dominant pair, also active now, lies within the pair's R_cl and

@@ -187,6 +187,39 @@ TEST(Membership, EscapersAreRecedingUnboundAndFar) {
   EXPECT_EQ(s.m.size(), 2u);
 }
 
+// Departures from groups, bound or not: the wide outer body of a triple
+// leaves while it recedes (not while it comes back, nor from near); two
+// binaries drifting apart in a group of four leave as a pair, each pair
+// member with its partner; a pair is no group.
+TEST(Membership, WideMembersAndPairsDepartFromGroups) {
+  const double vo = std::sqrt(2.0 / 0.02) / 2;  // circular, separation 0.02
+  auto triple = [&](double vr, double r) {
+    // Bound: the outer body's speed is below sqrt(2 M / r) = sqrt(6 / r).
+    return encounters::make_subsystem({4, 5, 6}, {1.0, 1.0, 1.0},
+                                      {Vec3{0, 0.01, 0}, Vec3{0, -0.01, 0}, Vec3{r, 0, 0}},
+                                      {Vec3{-vo, 0, 0}, Vec3{vo, 0, 0}, Vec3{vr, 0.3, 0}}, 0.0);
+  };
+  EXPECT_EQ(encounters::find_escaper(triple(0.5, 2.0), 1.0), -1);  // bound: no escaper
+  const encounters::Departure out = encounters::find_departure(triple(0.5, 2.0), 1.0);
+  EXPECT_EQ(out.k, 2);
+  EXPECT_EQ(out.l, -1);
+  EXPECT_EQ(encounters::find_departure(triple(-0.5, 2.0), 1.0).k, -1);
+  EXPECT_EQ(encounters::find_departure(triple(0.5, 2.0), 3.0).k, -1);
+  // Two binaries of separation 0.02, 4 apart and separating.
+  Subsystem quad = encounters::make_subsystem(
+      {7, 8, 9, 10}, {1.0, 1.0, 1.0, 1.0},
+      {Vec3{-2, 0.01, 0}, Vec3{-2, -0.01, 0}, Vec3{2, 0.01, 0}, Vec3{2, -0.01, 0}},
+      {Vec3{-vo - 0.2, 0, 0}, Vec3{vo - 0.2, 0, 0}, Vec3{-vo + 0.2, 0, 0}, Vec3{vo + 0.2, 0, 0}},
+      0.0);
+  const encounters::Departure pair = encounters::find_departure(quad, 1.0);
+  ASSERT_GE(pair.k, 0);
+  ASSERT_GE(pair.l, 0);
+  EXPECT_EQ(std::abs(quad.x[pair.k][0] - quad.x[pair.l][0]), 0.0);  // one binary's members
+  const Subsystem two = encounters::make_subsystem(
+      {1, 2}, {1.0, 1.0}, {Vec3{-5, 0, 0}, Vec3{5, 0, 0}}, {Vec3{-1, 0, 0}, Vec3{1, 0, 0}}, 0.0);
+  EXPECT_EQ(encounters::find_departure(two, 1.0).k, -1);
+}
+
 TEST(Membership, RefusesBadInput) {
   const std::vector<Vec3> x{Vec3{1, 0, 0}, Vec3{-1, 0, 0}}, v{Vec3{0, 0.5, 0}, Vec3{0, -0.5, 0}};
   EXPECT_THROW(encounters::make_subsystem({1}, {1.0}, {x[0]}, {v[0]}, 0.0), std::invalid_argument);
