@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "report.h"
+#include "section_bytes.h"
 
 namespace hermite {
 
@@ -33,7 +34,7 @@ void EncounterLog::write(const std::vector<EncounterEvent>& events) {
 
 std::string encode_encounter_section(const EncounterSection& s) {
   std::string out;
-  auto put = [&out](const auto& v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  auto put = [&out](const auto& v) { put_bytes(out, v); };
   put(std::uint32_t{1});
   put(static_cast<std::uint8_t>(s.settings.on ? 1 : 0));
   for (double v : {s.settings.r_cl, s.settings.dt_cl, s.settings.gamma_min, s.settings.gamma_max}) {
@@ -48,12 +49,8 @@ std::string encode_encounter_section(const EncounterSection& s) {
 
 EncounterSection decode_encounter_section(const std::string& b) {
   EncounterSection s;
-  std::size_t at = 0;
-  auto get = [&](auto& v) {
-    if (b.size() - at < sizeof v) throw std::runtime_error("the subsystems section is truncated");
-    std::memcpy(&v, b.data() + at, sizeof v);
-    at += sizeof v;
-  };
+  SectionReader in(b, "the subsystems section is truncated");
+  auto get = [&in](auto& v) { in.get(v); };
   std::uint32_t format = 0;
   get(format);
   if (format != 1) throw std::runtime_error("the subsystems section has an unknown format");
@@ -70,10 +67,8 @@ EncounterSection decode_encounter_section(const std::string& b) {
   s.log_bytes = bytes;
   std::uint64_t name = 0;
   get(name);
-  if (b.size() - at < name) throw std::runtime_error("the subsystems section is truncated");
-  s.log_name = b.substr(at, name);
-  at += name;
-  s.state = b.substr(at);
+  s.log_name = in.take(name);
+  s.state = in.take(in.left());
   return s;
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "regularisation.h"
+#include "section_bytes.h"
 #include "subsystem_codec.h"
 
 namespace hermite {
@@ -25,7 +26,7 @@ namespace hermite {
 inline std::string encode_regularised(const std::vector<Regularised>& regs,
                                       const EncounterScale& scale, long long reg_steps) {
   std::string out;
-  auto put = [&out](const auto& v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+  auto put = [&out](const auto& v) { put_bytes(out, v); };
   put(std::uint32_t{2});
   std::vector<encounters::Subsystem> subs;
   for (const Regularised& r : regs) subs.push_back(r.s);
@@ -46,22 +47,15 @@ inline std::string encode_regularised(const std::vector<Regularised>& regs,
 // Throws std::runtime_error for bytes that are not such an encoding.
 inline void decode_regularised(const std::string& b, std::vector<Regularised>& regs,
                                EncounterScale& scale, long long& reg_steps) {
-  std::size_t at = 0;
-  auto get = [&](auto& v) {
-    if (b.size() - at < sizeof v) throw std::runtime_error("truncated");
-    std::memcpy(&v, b.data() + at, sizeof v);
-    at += sizeof v;
-  };
+  SectionReader in(b, "truncated");
+  auto get = [&in](auto& v) { in.get(v); };
   std::uint32_t format = 0;
   get(format);
   if (format != 1 && format != 2)
     throw std::runtime_error("unknown format " + std::to_string(format));
   std::uint64_t length = 0;
   get(length);
-  if (b.size() - at < length) throw std::runtime_error("truncated");
-  const std::vector<encounters::Subsystem> subs =
-      encounters::decode_subsystems(b.substr(at, length));
-  at += length;
+  const std::vector<encounters::Subsystem> subs = encounters::decode_subsystems(in.take(length));
   regs.clear();
   for (const encounters::Subsystem& s : subs) {
     Regularised r;
@@ -72,7 +66,7 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
     get(r.gamma);
     std::uint64_t count = 0;
     get(count);
-    if (count > (b.size() - at) / 4) throw std::runtime_error("truncated");
+    if (count > in.left() / 4) throw std::runtime_error("truncated");
     for (std::uint64_t k = 0; k < count; ++k) {
       std::int32_t p = 0;
       get(p);
@@ -87,7 +81,7 @@ inline void decode_regularised(const std::string& b, std::vector<Regularised>& r
   if (format >= 2) get(steps);
   if (steps < 0) throw std::runtime_error("negative step count");
   reg_steps = steps;
-  if (at != b.size()) throw std::runtime_error("bytes left over");
+  if (in.left() != 0) throw std::runtime_error("bytes left over");
 }
 
 }  // namespace hermite

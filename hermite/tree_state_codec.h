@@ -12,11 +12,11 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "section_bytes.h"
 #include "state.h"
 
 namespace hermite {
@@ -26,13 +26,12 @@ inline constexpr const char* kNeighbourTreeSection = "neighbour_tree";
 inline std::string encode_tree_state(double time, const std::vector<int>& ids,
                                      const std::vector<Vec3>& x) {
   std::string out;
-  auto put = [&out](const auto& v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
-  put(std::uint32_t{1});
-  put(time);
-  put(static_cast<std::uint64_t>(ids.size()));
+  put_bytes(out, std::uint32_t{1});
+  put_bytes(out, time);
+  put_bytes(out, static_cast<std::uint64_t>(ids.size()));
   for (std::size_t k = 0; k < ids.size(); ++k) {
-    put(static_cast<std::int32_t>(ids[k]));
-    for (double c : x[k]) put(c);
+    put_bytes(out, static_cast<std::int32_t>(ids[k]));
+    for (double c : x[k]) put_bytes(out, c);
   }
   return out;
 }
@@ -41,33 +40,28 @@ inline std::string encode_tree_state(double time, const std::vector<int>& ids,
 // particles; the outputs are then unspecified.
 inline void decode_tree_state(const std::string& b, std::size_t n, double& time,
                               std::vector<int>& ids, std::vector<Vec3>& x) {
-  std::size_t at = 0;
-  auto get = [&](auto& v) {
-    if (b.size() - at < sizeof v) throw std::runtime_error("truncated");
-    std::memcpy(&v, b.data() + at, sizeof v);
-    at += sizeof v;
-  };
+  SectionReader in(b, "truncated");
   std::uint32_t format = 0;
-  get(format);
+  in.get(format);
   if (format != 1) throw std::runtime_error("unknown format " + std::to_string(format));
-  get(time);
+  in.get(time);
   std::uint64_t count = 0;
-  get(count);
+  in.get(count);
   constexpr std::size_t kRecord = sizeof(std::int32_t) + 3 * sizeof(double);
-  if (count > n || count > (b.size() - at) / kRecord) throw std::runtime_error("truncated");
+  if (count > n || count > in.left() / kRecord) throw std::runtime_error("truncated");
   ids.clear();
   x.clear();
   for (std::uint64_t k = 0; k < count; ++k) {
     std::int32_t id = 0;
     Vec3 p{};
-    get(id);
-    for (double& c : p) get(c);
+    in.get(id);
+    for (double& c : p) in.get(c);
     if (id < 0 || static_cast<std::size_t>(id) >= n || (!ids.empty() && id <= ids.back()))
       throw std::runtime_error("slots out of order or out of range");
     ids.push_back(id);
     x.push_back(p);
   }
-  if (at != b.size()) throw std::runtime_error("bytes left over");
+  if (in.left() != 0) throw std::runtime_error("bytes left over");
 }
 
 }  // namespace hermite
