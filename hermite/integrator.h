@@ -1094,6 +1094,31 @@ class Integrator {
     }
   }
 
+  // Among r's perturbers at time t (its centre of mass's), the one of the
+  // largest tidal term m / d^3 that is also at t and lies within the
+  // encounter distance of r's mass and its own; -1 if it is none of those.
+  int strongest_perturber(const Regularised& r, double t) const {
+    const auto cm = static_cast<std::size_t>(r.cm);
+    double mass = 0.0;
+    for (double mk : r.s.m) mass += mk;
+    int best = -1;
+    double strongest = 0.0, at = 0.0;
+    for (int p : r.perturbers) {
+      const auto q = static_cast<std::size_t>(p);
+      if (alive_[q] == 0) continue;
+      const double d = norm(Vec3{x_[q][0] - x_[cm][0], x_[q][1] - x_[cm][1], x_[q][2] - x_[cm][2]});
+      const double term = m_[q] / (d * d * d);
+      if (term > strongest) {
+        strongest = term;
+        best = p;
+        at = d;
+      }
+    }
+    if (best < 0 || t_[static_cast<std::size_t>(best)] != t) return -1;
+    if (!(at < pair_rcl(scale_, mass, m_[static_cast<std::size_t>(best)]))) return -1;
+    return best;
+  }
+
   // Takes member `index` out of group r (three or more members) at the
   // centre of mass's time t and returns it to the block steps as a single
   // particle; the rest's centre of mass moves by what it took and keeps a
@@ -1139,7 +1164,10 @@ class Integrator {
   void encounters_after_step(double t) {
     if (t >= scale_.next_update) update_scale(t);
     std::vector<int> fresh;
-    std::vector<std::pair<int, int>> departed_pairs;
+    // Subsystems formed after the pass (forming adds to regs_): pairs that
+    // left a group together, and subsystems that take in their strongest
+    // perturber.
+    std::vector<std::pair<int, int>> pending;
     // Ends and departures, among the subsystems whose centres of mass
     // stepped now (their members are at t).
     for (std::size_t q = 0; q < regs_.size();) {
@@ -1163,6 +1191,19 @@ class Integrator {
           tree_built_ = false;
           continue;
         }
+      }
+      if (r.gamma > enc_.gamma_max) {
+        // Perturbed beyond gamma_max by a body within their encounter
+        // distance: the tidal expansion no longer holds (two groups side by
+        // side would miss their members' mutual terms), so the body joins.
+        const int p = strongest_perturber(r, t);
+        if (p >= 0) {
+          pending.emplace_back(r.cm, p);
+          ++q;
+          continue;
+        }
+      }
+      if (r.s.m.size() == 2) {
         ++q;
         continue;
       }
@@ -1180,14 +1221,15 @@ class Integrator {
       if (second >= 0) {
         const auto at = std::find(r.s.ids.begin(), r.s.ids.end(), second);
         hand_back_member(r, static_cast<int>(at - r.s.ids.begin()), t, fresh);
-        departed_pairs.emplace_back(first, second);
+        pending.emplace_back(first, second);
       }
       ++q;
     }
-    // A pair that left a group together is a subsystem of its own (formed
-    // after the pass: forming adds to regs_).
-    for (const auto& [i, j] : departed_pairs) {
-      form(static_cast<std::size_t>(i), static_cast<std::size_t>(j), t, fresh);
+    for (const auto& [i, j] : pending) {
+      const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
+      // An earlier one may have taken either in already.
+      if (a == b || alive_[a] == 0 || alive_[b] == 0) continue;
+      form(a, b, t, fresh);
     }
     // Formations: an active particle whose step has shrunk below dt_cl and
     // whose dominant pair, also active now, lies within the pair's R_cl and
