@@ -1119,6 +1119,14 @@ class Integrator {
     return best;
   }
 
+  // The bodies that particle slot i stands for: the members of the
+  // subsystem whose centre of mass it is, or itself.
+  std::size_t members_of(std::size_t i) const {
+    for (const Regularised& r : regs_)
+      if (static_cast<std::size_t>(r.cm) == i) return r.s.m.size();
+    return 1;
+  }
+
   // Takes member `index` out of group r (three or more members) at the
   // centre of mass's time t and returns it to the block steps as a single
   // particle; the rest's centre of mass moves by what it took and keeps a
@@ -1229,6 +1237,7 @@ class Integrator {
       const auto a = static_cast<std::size_t>(i), b = static_cast<std::size_t>(j);
       // An earlier one may have taken either in already.
       if (a == b || alive_[a] == 0 || alive_[b] == 0) continue;
+      if (members_of(a) + members_of(b) > kMaxGroupMembers) continue;
       form(a, b, t, fresh);
     }
     // Formations: an active particle whose step has shrunk below dt_cl and
@@ -1263,6 +1272,7 @@ class Integrator {
       // Approaching, or at rest against each other.
       if (taken[j] != 0 || t_[j] != t || !(rv <= 0.0)) continue;
       if (!(dist < pair_rcl(scale_, m_[i], m_[j]))) continue;
+      if (members_of(i) + members_of(j) > kMaxGroupMembers) continue;
       form(i, j, t, fresh);
       // The new centre of mass may take in a third body in the same pass.
       taken[i] = alive_[i] == 0 ? 1 : 0;

@@ -45,6 +45,11 @@ inline constexpr double kScaleInterval = 1.0;
 // A pair ends beyond this many of its R_cl (hysteresis: it forms inside
 // one).
 inline constexpr double kDissolveFactor = 2.0;
+// The most members a group takes in. Its encounter distance grows with its
+// mass, so in a collapsed core a group that took in every body it met
+// swallowed the core (some 200 members in a 1,024-body run, which then
+// crawled); chain-type regularisation is meant for small groups.
+inline constexpr std::size_t kMaxGroupMembers = 6;
 
 // The criteria's scales at the current time (checkpointed with the
 // subsystems).
