@@ -35,9 +35,14 @@ NeighbourTree::NeighbourTree(NeighbourTree&&) noexcept = default;
 NeighbourTree& NeighbourTree::operator=(NeighbourTree&&) noexcept = default;
 
 void NeighbourTree::build(const Vec3* x, const std::vector<int>& ids) {
+  std::vector<Vec3> points(ids.size());
+  for (std::size_t k = 0; k < ids.size(); ++k) points[k] = x[ids[k]];
+  build_points(ids, points);
+}
+
+void NeighbourTree::build_points(const std::vector<int>& ids, const std::vector<Vec3>& points) {
   impl_->ids = ids;
-  impl_->points.x.resize(ids.size());
-  for (std::size_t k = 0; k < ids.size(); ++k) impl_->points.x[k] = x[ids[k]];
+  impl_->points.x = points;
   impl_->tree.reset();
   if (ids.empty()) return;
   impl_->tree =
@@ -45,6 +50,10 @@ void NeighbourTree::build(const Vec3* x, const std::vector<int>& ids) {
 }
 
 bool NeighbourTree::empty() const { return impl_->tree == nullptr; }
+
+const std::vector<int>& NeighbourTree::ids() const { return impl_->ids; }
+
+const std::vector<Vec3>& NeighbourTree::points() const { return impl_->points.x; }
 
 int NeighbourTree::nearest(const Vec3& q, int k, int* out) const {
   if (empty() || k <= 0) return 0;

@@ -22,7 +22,13 @@ class NeighbourTree {
   // Builds the tree over the particles ids, at positions x[id]. The
   // positions are copied: later changes of x do not reach the tree.
   void build(const Vec3* x, const std::vector<int>& ids);
+  // Builds the tree over ids[k] at points[k] (as ids() and points() give
+  // them back: a tree saved and built again is the same tree).
+  void build_points(const std::vector<int>& ids, const std::vector<Vec3>& points);
   bool empty() const;
+  // What the tree was built over, in the order of the build.
+  const std::vector<int>& ids() const;
+  const std::vector<Vec3>& points() const;
 
   // The ids of up to k particles nearest to q, nearest first; returns how
   // many were written to out (fewer than k where the tree holds fewer).

@@ -309,7 +309,7 @@ class Integrator {
       s.alive = alive_;
       s.subsystems = encode_regularised(regs_, scale_, counters_.reg_steps);
     }
-    if (tree_built_) s.neighbour_tree = encode_tree_state(tree_time_, tree_ids_, tree_x_);
+    if (tree_built_) s.neighbour_tree = encode_tree_state(tree_time_, tree_.ids(), tree_.points());
     return s;
   }
 
@@ -381,20 +381,20 @@ class Integrator {
           throw IntegrationError("a subsystem's perturber is not a particle of the state");
         }
       }
-      double mass = 0.0;
-      for (double mk : r.s.m) mass += mk;
-      m_[static_cast<std::size_t>(r.cm)] = mass;
+      m_[static_cast<std::size_t>(r.cm)] = subsystem_mass(r.s);
     }
     // The pair-search tree as the exported run last built it, so that the
     // searches propose the same candidates as in a run that never stopped.
     tree_built_ = false;
     if (!s.neighbour_tree.empty()) {
       try {
-        decode_tree_state(s.neighbour_tree, n, tree_time_, tree_ids_, tree_x_);
+        std::vector<Vec3> points;
+        decode_tree_state(s.neighbour_tree, n, tree_time_, tree_ids_, points);
+        tree_.build_points(tree_ids_, points);
       } catch (const std::exception& e) {
         throw IntegrationError(std::string("the state's neighbour tree: ") + e.what());
       }
-      build_tree_from_saved();
+      tree_built_ = true;
     }
     resolved_ = false;
     scheduled_ = false;  // the next step orders the imported particles
@@ -692,23 +692,11 @@ class Integrator {
   void refresh_tree(double t, bool now) {
     if (!now && tree_built_ && t - tree_time_ < kTreeAge * settings_.dt_max) return;
     tree_ids_.clear();
-    tree_x_.clear();
     for (std::size_t i = 0; i < m_.size(); ++i) {
-      if (!(m_[i] > 0.0)) continue;
-      tree_ids_.push_back(static_cast<int>(i));
-      tree_x_.push_back(x_[i]);
+      if (m_[i] > 0.0) tree_ids_.push_back(static_cast<int>(i));
     }
     tree_.build(x_.data(), tree_ids_);
     tree_time_ = t;
-    tree_built_ = true;
-  }
-
-  // The tree from tree_ids_ and tree_x_ (an imported state's).
-  void build_tree_from_saved() {
-    std::vector<Vec3> at(m_.size());
-    for (std::size_t k = 0; k < tree_ids_.size(); ++k)
-      at[static_cast<std::size_t>(tree_ids_[k])] = tree_x_[k];
-    tree_.build(at.data(), tree_ids_);
     tree_built_ = true;
   }
 
@@ -816,8 +804,7 @@ class Integrator {
     Vec3 c0[4], c1[4];
     predicted_state(cm, tr.t0, c0);
     predicted_state(cm, tr.t1, c1);
-    double mass = 0.0;
-    for (double mk : r.s.m) mass += mk;
+    const double mass = subsystem_mass(r.s);
     const double near = near_radius(subsystem_size(r.s), mass, scale_.m_max);
     for (int p : r.perturbers) {
       const auto q = static_cast<std::size_t>(p);
@@ -850,8 +837,7 @@ class Integrator {
     const auto cm = static_cast<std::size_t>(r.cm);
     Vec3 cs[4];
     predicted_state(cm, t, cs);
-    double mass = 0.0;
-    for (double mk : r.s.m) mass += mk;
+    const double mass = subsystem_mass(r.s);
     const double size = subsystem_size(r.s);
     const double reach =
         perturber_radius(size, mass, scale_.m_max, enc_.gamma_min) + kPerturberMargin;
@@ -902,8 +888,7 @@ class Integrator {
       Vec3 cs[4];
       predicted_state(cm, t, cs);
       member_states(r, t, cs, mem);
-      double mass = 0.0;
-      for (double mk : r.s.m) mass += mk;
+      const double mass = subsystem_mass(r.s);
       const bool cm_here = r.cm >= js_ && r.cm < je_;
       for (int p : r.perturbers) {
         const auto q = static_cast<std::size_t>(p);
@@ -1099,8 +1084,7 @@ class Integrator {
   // encounter distance of r's mass and its own; -1 if it is none of those.
   int strongest_perturber(const Regularised& r, double t) const {
     const auto cm = static_cast<std::size_t>(r.cm);
-    double mass = 0.0;
-    for (double mk : r.s.m) mass += mk;
+    const double mass = subsystem_mass(r.s);
     int best = -1;
     double strongest = 0.0, at = 0.0;
     for (int p : r.perturbers) {
@@ -1151,9 +1135,7 @@ class Integrator {
     }
     // The sum over the members that stay, in their order, as a restart
     // computes it (the old mass less out.m can differ in the last bit).
-    double rest = 0.0;
-    for (double mk : r.s.m) rest += mk;
-    m_[nc] = rest;
+    m_[nc] = subsystem_mass(r.s);
     alive_[nc] = 1;
     if (nc != cm && cm != gone) rest_slot(cm);
     r.cm = new_cm;
@@ -1215,8 +1197,7 @@ class Integrator {
         ++q;
         continue;
       }
-      double mass = 0.0;
-      for (double mk : r.s.m) mass += mk;
+      const double mass = subsystem_mass(r.s);
       const double reach =
           kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
       const encounters::Departure out = encounters::find_departure(r.s, reach);
@@ -1404,7 +1385,6 @@ class Integrator {
   static constexpr double kTreeAge = 1.0 / 16;  // of dt_max
   diagnostics::NeighbourTree tree_;
   std::vector<int> tree_ids_;
-  std::vector<Vec3> tree_x_;  // the positions of tree_ids_ at the build
   double tree_time_ = 0.0;
   bool tree_built_ = false;
 };

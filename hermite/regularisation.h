@@ -89,6 +89,14 @@ struct EncounterEvent {
 // The size of a subsystem: its largest member distance from the centre of
 // mass, or for a bound pair its apocentre distance about the centre of mass
 // scaled to the whole relative orbit, a (1 + e).
+// The subsystem's mass: its members' summed in their order, as every
+// place that needs it (and a restart) sums it, so that the bits agree.
+inline double subsystem_mass(const encounters::Subsystem& s) {
+  double mass = 0.0;
+  for (double mk : s.m) mass += mk;
+  return mass;
+}
+
 inline double subsystem_size(const encounters::Subsystem& s) {
   if (s.m.size() == 2) {
     const Vec3 dx{s.x[1][0] - s.x[0][0], s.x[1][1] - s.x[0][1], s.x[1][2] - s.x[0][2]};
