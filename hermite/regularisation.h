@@ -86,9 +86,6 @@ struct EncounterEvent {
   double a = 0.0, e = 0.0, binding = 0.0;  // of the innermost pair, or the pair
 };
 
-// The size of a subsystem: its largest member distance from the centre of
-// mass, or for a bound pair its apocentre distance about the centre of mass
-// scaled to the whole relative orbit, a (1 + e).
 // The subsystem's mass: its members' summed in their order, as every
 // place that needs it (and a restart) sums it, so that the bits agree.
 inline double subsystem_mass(const encounters::Subsystem& s) {
@@ -97,6 +94,9 @@ inline double subsystem_mass(const encounters::Subsystem& s) {
   return mass;
 }
 
+// The size of a subsystem: for a bound pair the whole relative orbit's
+// apocentre distance, a (1 + e), else the separation; for a group twice
+// its largest member distance from the centre of mass.
 inline double subsystem_size(const encounters::Subsystem& s) {
   if (s.m.size() == 2) {
     const Vec3 dx{s.x[1][0] - s.x[0][0], s.x[1][1] - s.x[0][1], s.x[1][2] - s.x[0][2]};
