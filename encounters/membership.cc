@@ -108,7 +108,7 @@ int find_escaper(const Subsystem& s, double r_escape) {
   return found;
 }
 
-Departure find_departure(const Subsystem& s, double r_far) {
+Departure find_departure(const Subsystem& s, double r_far, bool receding) {
   const std::size_t n = s.m.size();
   Departure best;
   if (n < 3) return best;
@@ -122,7 +122,7 @@ Departure find_departure(const Subsystem& s, double r_far) {
     const Vec3 d{xp[0] * scale, xp[1] * scale, xp[2] * scale};
     const Vec3 w{vp[0] * scale, vp[1] * scale, vp[2] * scale};
     const double r = norm(d);
-    if (!(r > r_far) || dot(d, w) <= 0.0 || !(r > farthest)) return;
+    if (!(r > r_far) || (receding && dot(d, w) <= 0.0) || !(r > farthest)) return;
     farthest = r;
     best.k = k;
     best.l = l;

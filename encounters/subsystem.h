@@ -162,11 +162,13 @@ Escaper remove_member(Subsystem& s, int index);
 // Two members that are each other's most bound partner leave only together
 // (neither is blurred into the rest's centre of mass), and then only from a
 // group of four or more: of three, the third member is what leaves. The most distant
-// such part; k = -1 when none.
+// such part; k = -1 when none. With `receding` false the part need not move
+// away: a group perturbed beyond gamma_max sheds its outermost part
+// whichever way it moves (hermite/integrator.h).
 struct Departure {
   int k = -1, l = -1;
 };
-Departure find_departure(const Subsystem& s, double r_far);
+Departure find_departure(const Subsystem& s, double r_far, bool receding = true);
 
 // find_escaper, then remove_member when one is found; index -1 when none.
 // A subsystem of two members is left alone (the caller dissolves a pair

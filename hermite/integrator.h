@@ -1079,13 +1079,16 @@ class Integrator {
     }
   }
 
-  // Among r's perturbers at time t (its centre of mass's), the one of the
-  // largest tidal term m / d^3 that is also at t and lies within the
-  // encounter distance of r's mass and its own; -1 if it is none of those.
-  int strongest_perturber(const Regularised& r, double t) const {
+  // Among r's perturbers (at its centre of mass's time t), the one of the
+  // largest tidal term m / d^3: whether it is also at t, and whether it
+  // lies within the encounter distance of r's mass and its own.
+  struct StrongestPerturber {
+    int p = -1;  // none when -1
+    bool now = false, near = false;
+  };
+  StrongestPerturber strongest_perturber(const Regularised& r, double t) const {
     const auto cm = static_cast<std::size_t>(r.cm);
-    const double mass = subsystem_mass(r.s);
-    int best = -1;
+    StrongestPerturber out;
     double strongest = 0.0, at = 0.0;
     for (int p : r.perturbers) {
       const auto q = static_cast<std::size_t>(p);
@@ -1094,13 +1097,15 @@ class Integrator {
       const double term = m_[q] / (d * d * d);
       if (term > strongest) {
         strongest = term;
-        best = p;
+        out.p = p;
         at = d;
       }
     }
-    if (best < 0 || t_[static_cast<std::size_t>(best)] != t) return -1;
-    if (!(at < pair_rcl(scale_, mass, m_[static_cast<std::size_t>(best)]))) return -1;
-    return best;
+    if (out.p < 0) return out;
+    const auto q = static_cast<std::size_t>(out.p);
+    out.now = t_[q] == t;
+    out.near = at < pair_rcl(scale_, subsystem_mass(r.s), m_[q]);
+    return out;
   }
 
   // The bodies that particle slot i stands for: the members of the
@@ -1182,15 +1187,31 @@ class Integrator {
           continue;
         }
       }
+      // Perturbed beyond gamma_max, the tidal expansion no longer holds: two
+      // groups side by side would miss their members' mutual terms.
+      bool shed = false;
       if (r.gamma > enc_.gamma_max) {
-        // Perturbed beyond gamma_max by a body within their encounter
-        // distance: the tidal expansion no longer holds (two groups side by
-        // side would miss their members' mutual terms), so the body joins.
-        const int p = strongest_perturber(r, t);
-        if (p >= 0) {
-          pending.emplace_back(r.cm, p);
-          ++q;
-          continue;
+        // The perturber, if within their encounter distance, joins (at the
+        // first block time the two share).
+        const StrongestPerturber sp = strongest_perturber(r, t);
+        const bool fits = sp.p >= 0 && members_of(static_cast<std::size_t>(r.cm)) +
+                                               members_of(static_cast<std::size_t>(sp.p)) <=
+                                           kMaxGroupMembers;
+        if (sp.near && fits) {
+          if (sp.now) {
+            pending.emplace_back(r.cm, sp.p);
+            ++q;
+            continue;
+          }
+        } else {
+          // Else (too far, or the two would exceed kMaxGroupMembers) a group
+          // sheds its outermost part beyond its encounter distance, moving
+          // either way: the perturbation grows as the cube of the group's
+          // size. Measured on a 1,024-body collapsed core:
+          // two groups of four, each about six R_cl wide and about one
+          // width apart, took each other as point masses at gamma 1 to 12,
+          // and the energy rose by 1.2e-3 of |E| in 0.006 time units.
+          shed = r.s.m.size() > 2;
         }
       }
       if (r.s.m.size() == 2) {
@@ -1198,9 +1219,12 @@ class Integrator {
         continue;
       }
       const double mass = subsystem_mass(r.s);
-      const double reach =
-          kDissolveFactor * scale_.r_cl * std::fmax(1.0, mass / (2.0 * scale_.m_mean));
-      const encounters::Departure out = encounters::find_departure(r.s, reach);
+      // Beyond this distance from the rest a part leaves (twice the
+      // encounter distance, receding) or is shed (once, either way): both
+      // lie outside the distance at which it would join again.
+      const double reach = (shed ? 1.0 : kDissolveFactor) * scale_.r_cl *
+                           std::fmax(1.0, mass / (2.0 * scale_.m_mean));
+      const encounters::Departure out = encounters::find_departure(r.s, reach, !shed);
       if (out.k < 0) {
         ++q;
         continue;

@@ -188,7 +188,8 @@ TEST(Membership, EscapersAreRecedingUnboundAndFar) {
 }
 
 // Departures from groups, bound or not: the wide outer body of a triple
-// leaves while it recedes (not while it comes back, nor from near); two
+// leaves while it recedes (not while it comes back, unless shed, nor from
+// near); two
 // binaries drifting apart in a group of four leave as a pair, each pair
 // member with its partner; a pair is no group.
 TEST(Membership, WideMembersAndPairsDepartFromGroups) {
@@ -205,6 +206,10 @@ TEST(Membership, WideMembersAndPairsDepartFromGroups) {
   EXPECT_EQ(out.l, -1);
   EXPECT_EQ(encounters::find_departure(triple(-0.5, 2.0), 1.0).k, -1);
   EXPECT_EQ(encounters::find_departure(triple(0.5, 2.0), 3.0).k, -1);
+  // Shed under a strong perturbation: the outer body goes whichever way it
+  // moves, but still only from beyond the distance.
+  EXPECT_EQ(encounters::find_departure(triple(-0.5, 2.0), 1.0, false).k, 2);
+  EXPECT_EQ(encounters::find_departure(triple(-0.5, 2.0), 3.0, false).k, -1);
   // Two binaries of separation 0.02, 4 apart and separating.
   Subsystem quad = encounters::make_subsystem(
       {7, 8, 9, 10}, {1.0, 1.0, 1.0, 1.0},
