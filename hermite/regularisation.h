@@ -40,6 +40,9 @@ struct EncounterSettings {
 
 // Aarseth's close-encounter step, sqrt((R_cl^3 / m) ) times this.
 inline constexpr double kCloseStep = 0.04;
+// An automatic R_cl shrinks with the core's density beyond this many times
+// the half-mass sphere's (integrator.h, core_contraction).
+inline constexpr double kCoreContrast = 10.0;
 // How often an automatic R_cl is recomputed, in time units.
 inline constexpr double kScaleInterval = 1.0;
 // A pair ends beyond this many of its R_cl (hysteresis: it forms inside

@@ -288,8 +288,9 @@ int program_main(int argc, char** argv) {
             "%s: regularised subsystems: R_cl = %s%s, dt_cl = %s, gamma_min = %s, "
             "gamma_max = %s\n",
             name.c_str(), format_number(sc.r_cl).c_str(),
-            enc.r_cl > 0.0 ? "" : " (4 r_h / N, every time unit)", format_number(sc.dt_cl).c_str(),
-            format_number(enc.gamma_min).c_str(), format_number(enc.gamma_max).c_str());
+            enc.r_cl > 0.0 ? "" : " (4 r_h / N, less in a dense core, every time unit)",
+            format_number(sc.dt_cl).c_str(), format_number(enc.gamma_min).c_str(),
+            format_number(enc.gamma_max).c_str());
         std::fflush(stdout);
       }
       Energy e0 = energy_with_field(integ, field.field.get(), model.mass);

@@ -2,12 +2,15 @@
 // subsystems: the Pythagorean three-body problem against its published
 // outcome and an independent high-accuracy reference, and Kepler orbits
 // of high eccentricity over 1,000 orbits against Kepler's equation, in
-// closed form and integrated under a distant perturber.
+// closed form and integrated under a distant perturber; the automatic
+// close-encounter distance of a cluster with and without a dense core.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -153,6 +156,79 @@ TEST_F(RegularisedRuns, ThousandKeplerOrbitsKeepEnergyAndPhase) {
         EXPECT_LT(std::fabs(phase), 1e-6)
             << "order " << order << ", e " << e << ", perturbed " << perturbed;
       }
+    }
+  }
+}
+
+// The close-encounter distance the program states for a model, against a
+// brute-force reference: 4 r_h / N (r_h about the centre of mass), times
+// the cube root of 10 rho_h / rho_c where that is below 1, rho_h the mean
+// density inside r_h and rho_c the density-weighted mean of the local
+// densities 5 m / (4/3 pi r6^3) (r6: distance to the sixth neighbour).
+struct ReferenceRcl {
+  double base = 0.0;    // 4 r_h / N
+  double factor = 0.0;  // the core's shrinking, at most 1
+};
+ReferenceRcl reference_rcl(const std::vector<hermite::Vec3>& x, double m) {
+  const std::size_t n = x.size();
+  hermite::Vec3 c{0.0, 0.0, 0.0};
+  for (const auto& p : x)
+    for (int k = 0; k < 3; ++k) c[k] += p[k] / static_cast<double>(n);
+  std::vector<double> r;
+  for (const auto& p : x) r.push_back(std::hypot(p[0] - c[0], p[1] - c[1], p[2] - c[2]));
+  std::sort(r.begin(), r.end());
+  const double rh = r[(n + 1) / 2 - 1];  // the first radius holding half the mass
+  double sum = 0.0, sum2 = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::vector<double> d;
+    for (std::size_t j = 0; j < n; ++j)
+      if (j != i) d.push_back(std::hypot(x[j][0] - x[i][0], x[j][1] - x[i][1], x[j][2] - x[i][2]));
+    std::nth_element(d.begin(), d.begin() + 5, d.end());
+    const double rho = 5.0 * m / (4.0 / 3.0 * kPi * d[5] * d[5] * d[5]);
+    sum += rho;
+    sum2 += rho * rho;
+  }
+  const double rho_h = 0.5 * m * static_cast<double>(n) / (4.0 / 3.0 * kPi * rh * rh * rh);
+  return ReferenceRcl{4.0 * rh / static_cast<double>(n),
+                      std::fmin(1.0, std::cbrt(10.0 * rho_h * sum / sum2))};
+}
+
+// A uniform sphere keeps R_cl = 4 r_h / N; a dense nucleus (a fifth of the
+// bodies in a sphere 1/50 as wide) shrinks it with the core's density.
+TEST_F(RegularisedRuns, CloseEncounterDistanceShrinksInADenseCore) {
+  if (program(4).empty()) GTEST_SKIP();
+  std::mt19937_64 draw(5);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (bool nucleus : {false, true}) {
+    const int n = 1000;
+    std::vector<hermite::Vec3> x;
+    while (static_cast<int>(x.size()) < n) {
+      const double scale = nucleus && x.size() < 200 ? 0.02 : 1.0;
+      const hermite::Vec3 p{unit(draw), unit(draw), unit(draw)};
+      if (p[0] * p[0] + p[1] * p[1] + p[2] * p[2] > 1.0) continue;
+      x.push_back(hermite::Vec3{scale * p[0], scale * p[1], scale * p[2]});
+    }
+    std::string text = "0000\n001000\n0.0\n";
+    char line[160];
+    for (int i = 0; i < n; ++i) {
+      std::snprintf(line, sizeof line, "%06d 0.001 %.17g %.17g %.17g 0 0 0\n", i, x[i][0], x[i][1],
+                    x[i][2]);
+      text += line;
+    }
+    write("c.inp", text);
+    const Outcome o =
+        run(command(4, "c.inp --t-end 0.0001 --dt-out 0.0001220703125 --eps 0 --energy-limit 0"));
+    ASSERT_EQ(o.status, 0) << o.err;
+    const auto at = o.out.find("R_cl = ");
+    ASSERT_NE(at, std::string::npos) << o.out;
+    const double stated = std::stod(o.out.substr(at + 7));
+    const ReferenceRcl ref = reference_rcl(x, 0.001);
+    const double expected = ref.base * ref.factor;
+    EXPECT_NEAR(stated, expected, 1e-6 * expected) << (nucleus ? "nucleus" : "uniform");
+    if (nucleus) {
+      EXPECT_LT(ref.factor, 0.2);
+    } else {
+      EXPECT_EQ(ref.factor, 1.0);
     }
   }
 }
