@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "local_density.h"
 #include "two_body.h"
 
 namespace diagnostics {
@@ -52,28 +53,17 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
   double total = 0.0;
   for (std::size_t i = 0; i < s.n; ++i) total += s.m[i];
   if (!(total > 0.0)) throw std::invalid_argument("the core diagnostics need a positive mass");
-  const double mean_mass = total / static_cast<double>(s.n);
-
-  bool equal = true;
-  for (std::size_t i = 1; i < s.n && equal; ++i) equal = s.m[i] == s.m[0];
-  const Neighbours nb = find_neighbours(s.x, s.n, equal ? nullptr : s.m);
+  const LocalDensities dens = local_densities(s.x, s.m, s.n, total);
+  const Neighbours& nb = dens.nb;
+  const std::vector<double>& rho = dens.rho;
   Core out;
 
-  // Local densities and their weighted sums, in index order. Equal masses
-  // keep the mean mass times five, the same doubles as before masses entered.
-  constexpr double kPi = 3.14159265358979323846;
-  const double five_masses = (kDensityNeighbours - 1) * mean_mass / (4.0 / 3.0 * kPi);
-  std::vector<double> rho(s.n, 0.0);
-  double sum_rho = 0.0, sum_rho2 = 0.0;
+  // The density centre and core radius weighted by the local densities.
   Vec3 moment{};
   for (std::size_t i = 0; i < s.n; ++i) {
-    const double r6 = nb.r6[i];
-    if (!(r6 > 0.0)) continue;  // no volume: the density is undefined
-    rho[i] = (equal ? five_masses : nb.m5[i] / (4.0 / 3.0 * kPi)) / (r6 * r6 * r6);
-    sum_rho += rho[i];
-    sum_rho2 += rho[i] * rho[i];
     for (int c = 0; c < 3; ++c) moment[c] += rho[i] * s.x[i][c];
   }
+  const double sum_rho = dens.sum;
   if (sum_rho > 0.0) {
     for (int c = 0; c < 3; ++c) out.centre[c] = moment[c] / sum_rho;
     double spread = 0.0;
@@ -82,7 +72,7 @@ Core core_diagnostics(const Snapshot& s, std::vector<Binary>* binaries) {
       spread += rho[i] * d * d;
     }
     out.rc = std::sqrt(spread / sum_rho);
-    out.rhoc = sum_rho2 / sum_rho;
+    out.rhoc = weighted_density(dens);
   }
 
   std::vector<double> r;

@@ -31,9 +31,9 @@
 
 #include "comm.h"
 #include "external_field.h"
+#include "local_density.h"
 #include "model.h"
 #include "neighbour_tree.h"
-#include "neighbours.h"
 #include "prediction.h"
 #include "regularisation.h"
 #include "regularisation_codec.h"
@@ -1036,24 +1036,18 @@ class Integrator {
   double core_contraction(double rh, double total) const {
     std::vector<diagnostics::Vec3> x;
     std::vector<double> m;
+    double resolved = 0.0;
     for (std::size_t i = 0; i < mass0_.size(); ++i) {
       if (!(mass0_[i] > 0.0)) continue;
       x.push_back(xr_[i]);
       m.push_back(mass0_[i]);
+      resolved += mass0_[i];
     }
     if (x.size() <= static_cast<std::size_t>(diagnostics::kDensityNeighbours) || !(rh > 0.0))
       return 1.0;
-    const diagnostics::Neighbours nb = diagnostics::find_neighbours(x.data(), x.size(), m.data());
-    double sum = 0.0, sum2 = 0.0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-      const double r3 = nb.r6[i] * nb.r6[i] * nb.r6[i];
-      if (!(r3 > 0.0)) continue;
-      const double rho = nb.m5[i] / (4.0 / 3.0 * M_PI * r3);
-      sum += rho;
-      sum2 += rho * rho;
-    }
-    if (!(sum > 0.0)) return 1.0;
-    const double rho_c = sum2 / sum;
+    const double rho_c = diagnostics::weighted_density(
+        diagnostics::local_densities(x.data(), m.data(), x.size(), resolved));
+    if (!(rho_c > 0.0)) return 1.0;
     const double rho_h = 0.5 * total / (4.0 / 3.0 * M_PI * rh * rh * rh);
     return std::fmin(1.0, std::cbrt(kCoreContrast * rho_h / rho_c));
   }

@@ -4,10 +4,14 @@
 // particles on escape and bound orbits far out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
+#include <utility>
 #include <vector>
 
 #include "core.h"
+#include "local_density.h"
 #include "plummer.h"
 
 namespace {
@@ -298,6 +302,50 @@ TEST(Escapers, FastParticlesFarOutEscapeAndBoundOnesDoNot) {
   // Both bound: none.
   c.v[5] = Vec3{0.9 * v_escape, 0.0, 0.0};
   EXPECT_EQ(diagnostics::core_diagnostics(c.snapshot()).nesc, 0);
+}
+
+// Each local density against a brute-force search written here: every
+// distance sorted, the five nearest masses summed, the sixth distance cubed.
+// Unequal masses (those of a mass spectrum) and equal ones, where the
+// estimate takes five mean masses.
+TEST(LocalDensities, MatchASearchOfAllDistances) {
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (const bool equal : {false, true}) {
+    const std::size_t n = 300;
+    std::vector<Vec3> x(n);
+    std::vector<double> m(n);
+    double total = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      x[i] = Vec3{u(rng), u(rng), u(rng)};
+      const double r = 0.3 + std::fabs(x[i][0]);  // a denser slab about x = 0
+      for (double& c : x[i]) c *= r;
+      m[i] = equal ? 1.0 / static_cast<double>(n) : 0.1 + u(rng) * u(rng);
+      total += m[i];
+    }
+    const diagnostics::LocalDensities d =
+        diagnostics::local_densities(x.data(), m.data(), n, total);
+    ASSERT_EQ(d.rho.size(), n);
+    double sum = 0.0, sum2 = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      std::vector<std::pair<double, std::size_t>> by_distance;
+      for (std::size_t j = 0; j < n; ++j) {
+        if (j == i) continue;
+        const double a = x[j][0] - x[i][0], b = x[j][1] - x[i][1], c = x[j][2] - x[i][2];
+        by_distance.push_back({std::sqrt(a * a + b * b + c * c), j});
+      }
+      std::sort(by_distance.begin(), by_distance.end());
+      double m5 = 0.0;
+      for (int k = 0; k < 5; ++k) m5 += m[by_distance[k].second];
+      const double r6 = by_distance[5].first;
+      const double rho = m5 / (4.0 / 3.0 * kPi * r6 * r6 * r6);
+      EXPECT_NEAR(d.rho[i], rho, 1e-12 * rho) << (equal ? "equal" : "unequal") << " i " << i;
+      EXPECT_EQ(static_cast<std::size_t>(d.nb.nearest[i]), by_distance[0].second);
+      sum += rho;
+      sum2 += rho * rho;
+    }
+    EXPECT_NEAR(diagnostics::weighted_density(d), sum2 / sum, 1e-12 * sum2 / sum);
+  }
 }
 
 TEST(Refusals, TooFewParticlesOrNoMass) {
