@@ -320,7 +320,7 @@ TEST(LocalDensities, MatchASearchOfAllDistances) {
       x[i] = Vec3{u(rng), u(rng), u(rng)};
       const double r = 0.3 + std::fabs(x[i][0]);  // a denser slab about x = 0
       for (double& c : x[i]) c *= r;
-      m[i] = equal ? 1.0 / static_cast<double>(n) : 0.1 + u(rng) * u(rng);
+      m[i] = equal ? 1.0 / static_cast<double>(n) : 0.1 + std::fabs(u(rng) * u(rng));
       total += m[i];
     }
     const diagnostics::LocalDensities d =
