@@ -37,6 +37,27 @@ bool FieldOptions::was_given(const std::string& option) const {
   return std::find(given.begin(), given.end(), option) != given.end();
 }
 
+std::string field_usage() {
+  return "External field (a galaxy's tide; docs/tidal-fields.md):\n"
+         "  --omega W        Hill's field of a point-mass galaxy, angular velocity W in N-body\n"
+         "                   units, in the frame rotating with the cluster's circular orbit\n"
+         "  --galaxy G       a galaxy of components joined by '+', in Msun, kpc and km/s:\n"
+         "                   point-mass:M, plummer:M,b, hernquist:M,a, miyamoto-nagai:M,a,b,\n"
+         "                   nfw:M,r,c (M within r, c = r / r_s), logarithmic:v0,rc,q\n"
+         "  --orbit R        with --galaxy: a circular orbit of radius R kpc in the plane z = 0,\n"
+         "                   integrated in the frame rotating with it\n"
+         "  --orbit-state x,y,z,vx,vy,vz  with --galaxy: the orbit from this position (kpc)\n"
+         "                   and velocity (km/s), in the frame moving along it\n"
+         "  --tides hill|exact  with --orbit: Hill's linear tide (one point mass only, and its\n"
+         "                   default) or the galaxy's exact field (the default otherwise)\n"
+         "  --mass M         the cluster's mass in Msun, with --radius: the N-body units\n"
+         "  --radius R       the cluster's virial radius in pc (needed with --galaxy)\n"
+         "  --escape-radius K  stars beyond K Jacobi radii of the density centre leave at\n"
+         "                   each output (default 2; 0: none leave)\n"
+         "  --escapers FILE  one row per star that left, as CSV\n"
+         "  --inertial-velocities  snapshots hold the velocities of the non-rotating frame\n";
+}
+
 FieldOptions take_field_options(int& argc, char** argv) {
   static const char* const kValued[] = {"--galaxy", "--orbit",    "--orbit-state",
                                         "--tides",  "--omega",    "--mass",

@@ -34,6 +34,10 @@ struct FieldOptions {
   bool any_field() const { return !galaxy.empty() || omega > 0.0; }
 };
 
+// The field options as the programs' --help lists them, one per line, in
+// the layout of the integrator's own options.
+std::string field_usage();
+
 // Removes the field options from argv[1 .. argc-1] (argc shrinks) and
 // returns them. Throws FieldUsageError for a missing or malformed value.
 FieldOptions take_field_options(int& argc, char** argv);

@@ -128,7 +128,7 @@ int program_main(int argc, char** argv) {
     return 0;
   }
   if (opt.help) {
-    if (comm.root()) std::fputs(usage(name, Lib::kOrder).c_str(), stdout);
+    if (comm.root()) std::fputs((usage(name, Lib::kOrder) + fields::field_usage()).c_str(), stdout);
     return 0;
   }
   if (!stdout_open) {
