@@ -445,6 +445,7 @@ class Integrator {
     }
     std::sort(gone.begin(), gone.end());
     gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    const std::vector<int> stay = drop_pull_of(gone);
     for (int g : gone) {
       rest_slot(static_cast<std::size_t>(g));
       mass0_[static_cast<std::size_t>(g)] = 0.0;
@@ -460,7 +461,41 @@ class Integrator {
     resolved_ = false;
     scheduled_ = false;  // the next step orders the particles that stay
     send_states(gone);
+    send_states(stay);
     return gone;
+  }
+
+  // The particles that stay lose the pull of those in `gone` (sorted) at
+  // once: the leavers' pair terms leave their stored force derivatives
+  // (those of the forces; the interpolated higher ones keep theirs, some
+  // (size / distance) smaller). Otherwise the first corrector after the
+  // removal would take the missing pull for a smooth change over its step,
+  // and every removal would cost some 1e-6 of the energy. Only where all
+  // are synchronised. Returns the particles whose derivatives changed.
+  std::vector<int> drop_pull_of(const std::vector<int>& gone) {
+    std::vector<int> sources, stay;
+    for (int g : gone) {
+      if (alive_[static_cast<std::size_t>(g)] != 0 && m_[static_cast<std::size_t>(g)] > 0.0)
+        sources.push_back(g);
+    }
+    if (sources.empty()) return stay;
+    for (std::size_t i = 0; i < m_.size(); ++i) {
+      if (alive_[i] == 0 || std::binary_search(gone.begin(), gone.end(), static_cast<int>(i)))
+        continue;
+      stay.push_back(static_cast<int>(i));
+      for (int g : sources) {
+        const auto q = static_cast<std::size_t>(g);
+        Vec3 dx, dv, da, dj;
+        for (int c = 0; c < 3; ++c) {
+          dx[c] = x_[q][c] - x_[i][c];
+          dv[c] = v_[q][c] - v_[i][c];
+          da[c] = d_[q][0][c] - d_[i][0][c];
+          dj[c] = d_[q][1][c] - d_[i][1][c];
+        }
+        add_pair_terms<K>(dx, dv, da, dj, -m_[q], eps2(), d_[i].data());
+      }
+    }
+    return stay;
   }
 
   // For a continued run, after import_state(): the slots that left earlier
@@ -567,9 +602,17 @@ class Integrator {
 
  private:
   // Predicts this rank's j-particles and the particles of list to time t.
-  // With `all`, every particle is predicted (start-up).
+  // With `all`, every particle is predicted (start-up). Where the backend
+  // keeps the states it predicts them itself; an external field still
+  // needs the states of the particles of list here, where it acts.
   void predict_to(double t, const std::vector<int>& list, bool all) {
-    if (keeps_states()) return;
+    if (keeps_states()) {
+      if (settings_.field != nullptr) {
+        for (int i : list)
+          predict_one<K>(t, static_cast<std::size_t>(i), x_, v_, d_, t_, dt_, pred_);
+      }
+      return;
+    }
     if (all) {
       predict_range<K>(t, 0, size(), x_, v_, d_, t_, dt_, pred_);
       return;
@@ -648,12 +691,12 @@ class Integrator {
 
   // Whether the backend keeps the particles' states (and predicts them).
   // Not with regularised subsystems, whose formation and end change states
-  // and masses of particles outside the block, nor with an external field,
-  // which adds its terms at the host's predicted states (the program runs
-  // both on the plain path).
+  // and masses of particles outside the block (the program runs them on the
+  // plain path). An external field adds its terms at the host's prediction
+  // of the active particles alone (predict_to), and the states sent after
+  // the corrector carry the total derivatives, field included.
   bool keeps_states() const {
-    if constexpr (detail::KeepsStates<Backend>::value)
-      return backend_.resident() && !enc_.on && settings_.field == nullptr;
+    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident() && !enc_.on;
     return false;
   }
 
