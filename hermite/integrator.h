@@ -465,39 +465,6 @@ class Integrator {
     return gone;
   }
 
-  // The particles that stay lose the pull of those in `gone` (sorted) at
-  // once: the leavers' pair terms leave their stored force derivatives
-  // (those of the forces; the interpolated higher ones keep theirs, some
-  // (size / distance) smaller). Otherwise the first corrector after the
-  // removal would take the missing pull for a smooth change over its step,
-  // and every removal would cost some 1e-6 of the energy. Only where all
-  // are synchronised. Returns the particles whose derivatives changed.
-  std::vector<int> drop_pull_of(const std::vector<int>& gone) {
-    std::vector<int> sources, stay;
-    for (int g : gone) {
-      if (alive_[static_cast<std::size_t>(g)] != 0 && m_[static_cast<std::size_t>(g)] > 0.0)
-        sources.push_back(g);
-    }
-    if (sources.empty()) return stay;
-    for (std::size_t i = 0; i < m_.size(); ++i) {
-      if (alive_[i] == 0 || std::binary_search(gone.begin(), gone.end(), static_cast<int>(i)))
-        continue;
-      stay.push_back(static_cast<int>(i));
-      for (int g : sources) {
-        const auto q = static_cast<std::size_t>(g);
-        Vec3 dx, dv, da, dj;
-        for (int c = 0; c < 3; ++c) {
-          dx[c] = x_[q][c] - x_[i][c];
-          dv[c] = v_[q][c] - v_[i][c];
-          da[c] = d_[q][0][c] - d_[i][0][c];
-          dj[c] = d_[q][1][c] - d_[i][1][c];
-        }
-        add_pair_terms<K>(dx, dv, da, dj, -m_[q], eps2(), d_[i].data());
-      }
-    }
-    return stay;
-  }
-
   // For a continued run, after import_state(): the slots that left earlier
   // (resting in the state) no longer count in the subsystems' scales.
   // Throws IntegrationError for a slot out of range or one still alive.
@@ -601,6 +568,39 @@ class Integrator {
   }
 
  private:
+  // The particles that stay lose the pull of those in `gone` (sorted) at
+  // once: the leavers' pair terms leave their stored force derivatives
+  // (those of the forces; the interpolated higher ones keep theirs, some
+  // (size / distance) smaller). Otherwise the first corrector after the
+  // removal would take the missing pull for a smooth change over its step,
+  // and every removal would cost some 1e-6 of the energy. Only where all
+  // are synchronised. Returns the particles whose derivatives changed.
+  std::vector<int> drop_pull_of(const std::vector<int>& gone) {
+    std::vector<int> sources, stay;
+    for (int g : gone) {
+      if (alive_[static_cast<std::size_t>(g)] != 0 && m_[static_cast<std::size_t>(g)] > 0.0)
+        sources.push_back(g);
+    }
+    if (sources.empty()) return stay;
+    for (std::size_t i = 0; i < m_.size(); ++i) {
+      if (alive_[i] == 0 || std::binary_search(gone.begin(), gone.end(), static_cast<int>(i)))
+        continue;
+      stay.push_back(static_cast<int>(i));
+      for (int g : sources) {
+        const auto q = static_cast<std::size_t>(g);
+        Vec3 dx, dv, da, dj;
+        for (int c = 0; c < 3; ++c) {
+          dx[c] = x_[q][c] - x_[i][c];
+          dv[c] = v_[q][c] - v_[i][c];
+          da[c] = d_[q][0][c] - d_[i][0][c];
+          dj[c] = d_[q][1][c] - d_[i][1][c];
+        }
+        add_pair_terms<K>(dx, dv, da, dj, -m_[q], eps2(), d_[i].data());
+      }
+    }
+    return stay;
+  }
+
   // Predicts this rank's j-particles and the particles of list to time t.
   // With `all`, every particle is predicted (start-up). Where the backend
   // keeps the states it predicts them itself; an external field still
