@@ -1079,17 +1079,15 @@ class Integrator {
   double core_contraction(double rh, double total) const {
     std::vector<diagnostics::Vec3> x;
     std::vector<double> m;
-    double resolved = 0.0;
     for (std::size_t i = 0; i < mass0_.size(); ++i) {
       if (!(mass0_[i] > 0.0)) continue;
       x.push_back(xr_[i]);
       m.push_back(mass0_[i]);
-      resolved += mass0_[i];
     }
     if (x.size() <= static_cast<std::size_t>(diagnostics::kDensityNeighbours) || !(rh > 0.0))
       return 1.0;
     const double rho_c = diagnostics::weighted_density(
-        diagnostics::local_densities(x.data(), m.data(), x.size(), resolved));
+        diagnostics::local_densities(x.data(), m.data(), x.size(), total));
     if (!(rho_c > 0.0)) return 1.0;
     const double rho_h = 0.5 * total / (4.0 / 3.0 * M_PI * rh * rh * rh);
     return std::fmin(1.0, std::cbrt(kCoreContrast * rho_h / rho_c));
