@@ -195,14 +195,15 @@ class Escapes {
     totals_.energy += e.total() - after.total();
     book(after);
     records_.insert(records_.end(), now.begin(), now.end());
-    if (file_) {
-      on_root(comm_, [&] {
-        for (const fields::Escaper& r : now) {
-          std::fputs(fields::escaper_row(r).c_str(), file_->file());
-          file_->end_row();
-        }
-      });
-    }
+    // Every rank takes part (on_root broadcasts its outcome); only rank 0
+    // holds the file.
+    on_root(comm_, [&] {
+      if (!file_) return;
+      for (const fields::Escaper& r : now) {
+        std::fputs(fields::escaper_row(r).c_str(), file_->file());
+        file_->end_row();
+      }
+    });
     return after;
   }
 

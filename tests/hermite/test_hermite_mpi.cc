@@ -68,6 +68,27 @@ TEST_F(Mpi, TwoRanksFollowOneOnBlockSteps) {
   EXPECT_LT(max_difference(a.pos, b.pos), 1e-6);
 }
 
+// Stars leaving a tidal field at several outputs, with their rows written:
+// every rank takes part in each output's collective calls (rank 0 alone
+// holds the escapers' file), so two ranks run through as one does and
+// remove the same stars.
+TEST_F(Mpi, TwoRanksRemoveEscapersAtEveryOutput) {
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 256 -s 4").status, 0);
+  const std::string args = "--t-end 1 --omega 0.25 --progress 0 --energy '' --escapers ";
+  const Outcome one = run(mpirun(1, HERMITE4_PATH, args + "one.csv"));
+  ASSERT_EQ(one.status, 0) << one.err;
+  const Outcome two = run(mpirun(2, HERMITE4_PATH, args + "two.csv"));
+  ASSERT_EQ(two.status, 0) << two.err;
+  const auto e1 = read_csv(dir_ / "one.csv");
+  const auto e2 = read_csv(dir_ / "two.csv");
+  ASSERT_GE(e1.size(), 2u) << "stars must leave";
+  ASSERT_EQ(e1.size(), e2.size());
+  for (std::size_t k = 0; k < e1.size(); ++k) {
+    EXPECT_EQ(e1[k][0], e2[k][0]) << "row " << k;  // time
+    EXPECT_EQ(e1[k][1], e2[k][1]) << "row " << k;  // star
+  }
+}
+
 // Each rank's library keeps every particle and computes the forces of its
 // share: on 1 to 3 ranks (order 4; order 8 on 3) the resident particles give
 // the bits of the integrator's own prediction on as many ranks.
