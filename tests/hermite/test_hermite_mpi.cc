@@ -17,13 +17,27 @@
 namespace hermite_test {
 namespace {
 
-using Mpi = ScratchTest;
-
 std::string mpirun(int ranks, const std::string& program, const std::string& args) {
   return std::string("OMP_NUM_THREADS=1 '") + MPIEXEC_PATH +
          "' --oversubscribe --allow-run-as-root -np " + std::to_string(ranks) + " '" + program +
          "' " + args;
 }
+
+class Mpi : public ScratchTest {
+ protected:
+  // Runs the program on one rank and then on two, each with `args` in which
+  // every '@' stands for the run's name, "one" or "two".
+  void run_on_one_and_two(const std::string& program, const std::string& args) const {
+    for (int ranks : {1, 2}) {
+      const std::string name = ranks == 1 ? "one" : "two";
+      std::string a = args;
+      for (auto at = a.find('@'); at != std::string::npos; at = a.find('@', at))
+        a.replace(at, 1, name);
+      const Outcome o = run(mpirun(ranks, program, a));
+      ASSERT_EQ(o.status, 0) << name << ": " << o.err;
+    }
+  }
+};
 
 // With one shared step there are no step decisions that rounding could
 // tip, and the states stay within rounding of each other.
@@ -51,11 +65,8 @@ TEST_F(Mpi, TwoRanksFollowOneOnASharedStep) {
 // and closely in the states.
 TEST_F(Mpi, TwoRanksFollowOneOnBlockSteps) {
   ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' 1 1").status, 0);
-  const std::string args = "--t-end 0.25 --snapshots ";
-  const Outcome one = run(mpirun(1, HERMITE4_PATH, args + "one --energy one.csv"));
-  ASSERT_EQ(one.status, 0) << one.err;
-  const Outcome two = run(mpirun(2, HERMITE4_PATH, args + "two --energy two.csv"));
-  ASSERT_EQ(two.status, 0) << two.err;
+  ASSERT_NO_FATAL_FAILURE(
+      run_on_one_and_two(HERMITE4_PATH, "--t-end 0.25 --snapshots @ --energy @.csv"));
   const auto r1 = read_csv(dir_ / "one.csv");
   const auto r2 = read_csv(dir_ / "two.csv");
   ASSERT_EQ(r1.size(), r2.size());
@@ -74,11 +85,8 @@ TEST_F(Mpi, TwoRanksFollowOneOnBlockSteps) {
 // remove the same stars.
 TEST_F(Mpi, TwoRanksRemoveEscapersAtEveryOutput) {
   ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 256 -s 4").status, 0);
-  const std::string args = "--t-end 1 --omega 0.25 --progress 0 --energy '' --escapers ";
-  const Outcome one = run(mpirun(1, HERMITE4_PATH, args + "one.csv"));
-  ASSERT_EQ(one.status, 0) << one.err;
-  const Outcome two = run(mpirun(2, HERMITE4_PATH, args + "two.csv"));
-  ASSERT_EQ(two.status, 0) << two.err;
+  ASSERT_NO_FATAL_FAILURE(run_on_one_and_two(
+      HERMITE4_PATH, "--t-end 1 --omega 0.25 --progress 0 --energy '' --escapers @.csv"));
   const auto e1 = read_csv(dir_ / "one.csv");
   const auto e2 = read_csv(dir_ / "two.csv");
   ASSERT_GE(e1.size(), 2u) << "stars must leave";
