@@ -540,7 +540,8 @@ class Integrator {
       }
       t_[i] = t_next;
       if (settings_.shared_dt <= 0.0) {
-        const double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t_next));
+        double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t_next));
+        if (!regs_.empty()) wanted = std::fmin(wanted, joining_step(i, t_next));
         dt_[i] = next_block_step(dt_[i], wanted, t_next, settings_.dt_max, settings_.dt_min);
         check_step(i, t_next);
       }
@@ -870,6 +871,29 @@ class Integrator {
       }
     }
     return tr;
+  }
+
+  // The longest step particle i (at t) may take next to a subsystem it may
+  // join: within kJoinWatch of the pair distance at which a strongly
+  // perturbed subsystem takes it in, no longer than the centre of mass's
+  // step, so that the two share every block time of the centre of mass and
+  // a join waits no longer than one of its steps. Infinite elsewhere.
+  // Measured on a 1,024-body cluster after core collapse: an approaching
+  // pair on a step 16 times the group's perturbed it at gamma 0.19 to 0.42
+  // until the next block time they shared, and the energy rose by 4.7e-5
+  // of |E| in 8e-4 time units.
+  double joining_step(std::size_t i, double t) const {
+    double cap = std::numeric_limits<double>::infinity();
+    for (const Regularised& r : regs_) {
+      const auto cm = static_cast<std::size_t>(r.cm);
+      if (cm == i) continue;
+      Vec3 cs[4];
+      predicted_state(cm, t, cs);
+      const double d = norm(Vec3{x_[i][0] - cs[0][0], x_[i][1] - cs[0][1], x_[i][2] - cs[0][2]});
+      if (d < kJoinWatch * pair_rcl(scale_, subsystem_mass(r.s), m_[i]))
+        cap = std::fmin(cap, dt_[cm]);
+    }
+    return cap;
   }
 
   // r's perturbers at time t (the particles within its perturber radius of
