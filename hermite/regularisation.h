@@ -48,9 +48,10 @@ inline constexpr double kScaleInterval = 1.0;
 // A pair ends beyond this many of its R_cl (hysteresis: it forms inside
 // one).
 inline constexpr double kDissolveFactor = 2.0;
-// A body nearer a subsystem than this many of their pair R_cl steps no
-// longer than the subsystem's centre of mass (integrator.h, joining_step).
-inline constexpr double kJoinWatch = 2.0;
+// A body that could come within this many of its pair R_cl of a subsystem
+// during its next step steps no longer than the subsystem's centre of mass
+// (integrator.h, joining_step).
+inline constexpr double kJoinWatch = 1.0;
 // The most members a group takes in. Its encounter distance grows with its
 // mass, so in a collapsed core a group that took in every body it met
 // swallowed the core (some 200 members in a 1,024-body run, which then
