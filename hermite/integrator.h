@@ -691,13 +691,14 @@ class Integrator {
   }
 
   // Whether the backend keeps the particles' states (and predicts them).
-  // Not with regularised subsystems, whose formation and end change states
-  // and masses of particles outside the block (the program runs them on the
-  // plain path). An external field adds its terms at the host's prediction
-  // of the active particles alone (predict_to), and the states sent after
-  // the corrector carry the total derivatives, field included.
+  // Regularised subsystems change states and masses of particles outside
+  // the block as they form and end: the slots that appear are sent by their
+  // start-up, those that come to rest (rest_slot) after the pass. An
+  // external field adds its terms at the host's prediction of the active
+  // particles alone (predict_to), and the states sent after the corrector
+  // carry the total derivatives, field included.
   bool keeps_states() const {
-    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident() && !enc_.on;
+    if constexpr (detail::KeepsStates<Backend>::value) return backend_.resident();
     return false;
   }
 
@@ -1152,6 +1153,7 @@ class Integrator {
   // particle ever meets it (at eps = 0 a massless record at r = 0 would
   // still give 0/0 in the library).
   void rest_slot(std::size_t i) {
+    rested_.push_back(static_cast<int>(i));
     alive_[i] = 0;
     m_[i] = 0.0;
     x_[i] = Vec3{kRestingPlace, kRestingPlace, kRestingPlace};
@@ -1412,6 +1414,10 @@ class Integrator {
       taken[j] = alive_[j] == 0 ? 1 : 0;
       refresh_tree(t, true);
     }
+    // A backend that keeps the states drops the slots that came to rest
+    // before the next force call (the others change in the start-up below).
+    send_states(rested_);
+    rested_.clear();
     if (fresh.empty()) return;
     std::sort(fresh.begin(), fresh.end());
     fresh.erase(std::unique(fresh.begin(), fresh.end()), fresh.end());
@@ -1531,6 +1537,7 @@ class Integrator {
   std::vector<unsigned char> alive_;   // slot rules of state.h
   std::vector<double> mass0_;          // the model's masses, by slot
   std::vector<int> appeared_;          // started up during this step, to schedule
+  std::vector<int> rested_;            // came to rest since the backend last heard (rest_slot)
   std::vector<int> near_, at_;         // scratch of the subsystem passes
   mutable std::vector<Vec3> xr_, vr_;  // resolved positions and velocities
   mutable bool resolved_ = false;

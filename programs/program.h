@@ -233,10 +233,7 @@ int program_main(int argc, char** argv) {
     Lib::bind(comm.local_rank());
     int js = 0, je = 0;
     comm.share(model.size(), js, je);
-    // Resident particles where they give the plain path's bits: softened,
-    // without regularised subsystems.
-    ResidentBackend<Lib> backend(model.mass, js, je, opt.eps,
-                                 opt.resident && opt.eps > 0.0 && !enc.on);
+    ResidentBackend<Lib> backend(model.mass, js, je, opt.eps, opt.resident);
     Settings settings;
     settings.eta = opt.eta;
     settings.dt_max = opt.dt_max;

@@ -417,7 +417,9 @@ class Hermite:
 
     resident=True lets the force library keep the particles and predict them
     itself, each block step sending it only the states that changed (the
-    same bits as the default; docs/resident-particles.md). Integrators of
+    same bits as the default where eps > 0; at eps 0 the library leaves
+    each particle's own term out by index and the last bits differ;
+    docs/resident-particles.md). Integrators of
     one order share the library's slots: one that finds them taken over by
     another loads its states again before its next step.
 
