@@ -48,6 +48,11 @@ inline constexpr double kScaleInterval = 1.0;
 // A pair ends beyond this many of its R_cl (hysteresis: it forms inside
 // one).
 inline constexpr double kDissolveFactor = 2.0;
+// A subsystem perturbed at gamma steps its centre of mass no longer than
+// kPhaseStep / gamma of its internal time scale, and no shorter than
+// kPhaseFloor of it on that account (integrator.h, subsystem_step).
+inline constexpr double kPhaseStep = 0.01;
+inline constexpr double kPhaseFloor = 0.05;
 // A body that could come within this many of its pair R_cl of a subsystem
 // during its next step steps no longer than the subsystem's centre of mass
 // (integrator.h, joining_step).
