@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -66,7 +67,25 @@ std::string slurp(const fs::path& p) {
   return s.str();
 }
 
-using RegularisedRuns = ScratchTest;
+class RegularisedRuns : public ScratchTest {
+ protected:
+  // Continues the checkpoint `name` of the test data (taken at time t0,
+  // where the run's dE/E was e0) for one time unit with hermite4 and
+  // returns how far dE/E moved.
+  double energy_step_after_restart(const std::string& name, int t0, double e0) {
+    fs::copy_file(fs::path(TEST_DATA_DIR) / name, dir_ / "c.ck");
+    fs::permissions(dir_ / "c.ck", fs::perms::owner_write, fs::perm_options::add);
+    const Outcome o = run(command(4, "--restart c.ck --t-end " + std::to_string(t0 + 1) +
+                                         " --energy e.csv --encounters n.csv --progress 0"));
+    EXPECT_EQ(o.status, 0) << o.err;
+    const auto rows = read_csv(dir_ / "e.csv");
+    EXPECT_EQ(rows.size(), 1u);
+    if (rows.size() != 1) return std::numeric_limits<double>::infinity();
+    const double step = rows[0][kRelError] - e0;
+    std::printf("dE/E from t = %d to %d: %.3e\n", t0, t0 + 1, step);
+    return step;
+  }
+};
 
 // Masses 3, 4 and 5 at rest on a 3-4-5 triangle. With R_cl large enough the
 // three form one subsystem at the start, whose energy the regularised
@@ -172,18 +191,8 @@ TEST_F(RegularisedRuns, ThousandKeplerOrbitsKeepEnergyAndPhase) {
 // joining at once, the run holds it to 2e-7.
 TEST_F(RegularisedRuns, PostCollapseGroupTakesInAnApproachingPair) {
   if (program(4).empty()) GTEST_SKIP() << "no order-4 program";
-  fs::copy_file(fs::path(TEST_DATA_DIR) / "post_collapse_t320.ck", dir_ / "c.ck");
-  fs::permissions(dir_ / "c.ck", fs::perms::owner_write, fs::perm_options::add);
-  const Outcome o = run(command(4,
-                                "--restart c.ck --t-end 321 --energy e.csv --encounters n.csv "
-                                "--progress 0"));
-  ASSERT_EQ(o.status, 0) << o.err;
-  const auto rows = read_csv(dir_ / "e.csv");
-  ASSERT_EQ(rows.size(), 1u);
   constexpr double kAt320 = -7.520631527e-06;  // the run's dE/E at t = 320
-  const double step = rows[0][kRelError] - kAt320;
-  std::printf("dE/E from t = 320 to 321: %.3e\n", step);
-  EXPECT_LT(std::fabs(step), 5e-6);
+  EXPECT_LT(std::fabs(energy_step_after_restart("post_collapse_t320.ck", 320, kAt320)), 5e-6);
 }
 
 // Seed 1 of the same script at t = 290, four time units after its core
@@ -195,18 +204,8 @@ TEST_F(RegularisedRuns, PostCollapseGroupTakesInAnApproachingPair) {
 // the energy stepped by 1.4e-5 of |E| by t = 291; with it, by 2e-7.
 TEST_F(RegularisedRuns, PostCollapseClumpKeepsTheEnergy) {
   if (program(4).empty()) GTEST_SKIP() << "no order-4 program";
-  fs::copy_file(fs::path(TEST_DATA_DIR) / "post_collapse_clump_t290.ck", dir_ / "c.ck");
-  fs::permissions(dir_ / "c.ck", fs::perms::owner_write, fs::perm_options::add);
-  const Outcome o = run(command(4,
-                                "--restart c.ck --t-end 291 --energy e.csv --encounters n.csv "
-                                "--progress 0"));
-  ASSERT_EQ(o.status, 0) << o.err;
-  const auto rows = read_csv(dir_ / "e.csv");
-  ASSERT_EQ(rows.size(), 1u);
   constexpr double kAt290 = 4.245410768e-05;  // the run's dE/E at t = 290
-  const double step = rows[0][kRelError] - kAt290;
-  std::printf("dE/E from t = 290 to 291: %.3e\n", step);
-  EXPECT_LT(std::fabs(step), 3e-6);
+  EXPECT_LT(std::fabs(energy_step_after_restart("post_collapse_clump_t290.ck", 290, kAt290)), 3e-6);
 }
 
 // The close-encounter distance the program states for a model, against a
