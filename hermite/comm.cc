@@ -2,11 +2,35 @@
 
 #ifdef HERMITE_HAVE_MPI
 #include <mpi.h>
+
+#include <cstring>
+
+extern char** environ;
 #endif
 
 namespace hermite {
 
 #ifdef HERMITE_HAVE_MPI
+
+namespace {
+
+// Whether a process manager started this process: mpirun and mpiexec of
+// the MPI libraries, and a batch system's launcher, leave one of these
+// prefixes in the environment. A program started by hand is a run of one
+// process, whether or not MPI starts, and MPI's start-up of such a
+// "singleton" launches a helper daemon that takes about 0.4 s.
+bool launched_by_process_manager() {
+  static const char* const prefixes[] = {"OMPI_COMM_WORLD_", "PMIX_",       "PMI_",
+                                         "MPI_LOCALNRANKS",  "SLURM_STEP_", "HYDRA_"};
+  for (char** e = environ; e && *e; ++e) {
+    for (const char* p : prefixes) {
+      if (std::strncmp(*e, p, std::strlen(p)) == 0) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 Comm::Comm() = default;
 
@@ -14,6 +38,7 @@ Comm::Comm(int* argc, char*** argv) {
   int initialised = 0;
   MPI_Initialized(&initialised);
   if (!initialised) {
+    if (!launched_by_process_manager()) return;  // one process: rank 0 of 1
     MPI_Init(argc, argv);
     started_ = true;
   }

@@ -11,7 +11,9 @@ namespace hermite {
 
 class Comm {
  public:
-  // Starts MPI when the program was built with it.
+  // Starts MPI when the program was built with it and a process manager
+  // (mpirun, mpiexec, a batch system's launcher) started the process. A
+  // program started by hand is a run of one process and does without it.
   Comm(int* argc, char*** argv);
   // One process on its own, without MPI (for tests and tools).
   Comm();
