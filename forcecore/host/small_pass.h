@@ -31,6 +31,7 @@
 
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "forcecore/host/block_team.h"
 #include "forcecore/host/executor_host.h"
@@ -259,19 +260,42 @@ void small_pass_item(const SmallPass<O>& job, long b) {
       for (int g = 0; g < h; ++g) O::add(acc[i * shares + g], acc[i * shares + g + h]);
 }
 
-// Lane l of every word of v gets lane l + h; the top h lanes get zero.
+// Lane l of every word of v gets lane l + h; the top h lanes get zero. One
+// shuffle per word: index l + h past the last lane reads the zero vector.
+template <int H, std::size_t... L>
+Lanes lanes_shifted_down(Lanes w, std::index_sequence<L...>) {
+  return __builtin_shufflevector(w, Lanes{}, static_cast<int>(L + H)...);
+}
+
+template <int H, class SL>
+SL shifted_down_by(const SL& v) {
+  constexpr int kWords = static_cast<int>(sizeof(SL) / sizeof(Lanes));
+  const Lanes* w = reinterpret_cast<const Lanes*>(&v);
+  SL r;
+  Lanes* out = reinterpret_cast<Lanes*>(&r);
+  for (int k = 0; k < kWords; ++k)
+    out[k] = lanes_shifted_down<H>(w[k], std::make_index_sequence<kLanes>());
+  return r;
+}
+
 template <class SL>
 SL shifted_down(const SL& v, int h) {
-  constexpr int kWords = static_cast<int>(sizeof(SL) / sizeof(Lanes));
-  alignas(64) float w[kWords * kLanes];
-  std::memcpy(w, &v, sizeof v);
-  alignas(64) float out[kWords * kLanes];
-  for (int k = 0; k < kWords; ++k)
-    for (int l = 0; l < kLanes; ++l)
-      out[k * kLanes + l] = l + h < kLanes ? w[k * kLanes + l + h] : 0.0f;
-  SL r;
-  std::memcpy(&r, out, sizeof r);
-  return r;
+  static_assert(kLanes <= 16, "shifts of up to 8 lanes");
+  switch (h) {
+    case 1:
+      return shifted_down_by<1>(v);
+    case 2:
+      return shifted_down_by<2>(v);
+    case 4:
+      if constexpr (kLanes > 4) return shifted_down_by<4>(v);
+      break;
+    case 8:
+      if constexpr (kLanes > 8) return shifted_down_by<8>(v);
+      break;
+    default:
+      break;
+  }
+  return SL{};  // h >= kLanes: every lane shifted out
 }
 
 // The reduced records of the pass's n i-particles into out[0, n), as the
