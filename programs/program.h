@@ -289,6 +289,20 @@ int program_main(int argc, char** argv) {
             format_number(sc.dt_cl).c_str(), format_number(enc.gamma_min).c_str(),
             format_number(enc.gamma_max).c_str());
         std::fflush(stdout);
+        // The softening does not apply inside a subsystem: a pair that
+        // forms at R_cl changes its mutual potential by this fraction,
+        // and dE/E shows it as an error.
+        const double eps = opt.eps;
+        const double unsoftened =
+            eps > 0.0 ? std::sqrt(sc.r_cl * sc.r_cl + eps * eps) / sc.r_cl - 1.0 : 0.0;
+        if (unsoftened > 1e-3) {
+          std::fprintf(stderr,
+                       "%s: warning: a pair that forms is no longer softened: at R_cl = %s its "
+                       "potential deepens by %.3g of the softened one (eps = %s), which dE/E "
+                       "shows; take eps well below R_cl / 20, or --eps 0\n",
+                       name.c_str(), format_number(sc.r_cl).c_str(), unsoftened,
+                       format_number(eps).c_str());
+        }
       }
       Energy e0 = energy_with_field(integ, field.field.get(), model.mass);
       escapes.book(e0);
