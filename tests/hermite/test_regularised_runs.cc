@@ -337,8 +337,8 @@ TEST_F(RegularisedRuns, SofteningAsWideAsTheEncounterDistanceIsWarnedOf) {
     const Outcome o = run(command(4, std::string("pair.inp --regularise on --rcl 0.15 --eps ") +
                                          eps + " --t-end 0.125 --energy-limit 0 --progress 0"));
     ASSERT_EQ(o.status, 0) << o.err;
-    const bool warned = o.err.find("warning: a pair that forms is no longer softened") !=
-                        std::string::npos;
+    const bool warned =
+        o.err.find("warning: a pair that forms is no longer softened") != std::string::npos;
     EXPECT_EQ(warned, std::string(eps) == "0.1") << "eps " << eps << ": " << o.err;
   }
 }
