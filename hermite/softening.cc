@@ -1,5 +1,6 @@
 #include "softening.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -8,9 +9,35 @@
 
 namespace hermite {
 
+namespace {
+
+// Two particles at one position, unsoftened: the pair term is 1/0. Found
+// among the positions sorted in lexicographic order, where such a pair
+// stands side by side.
+std::string coincidence(const std::vector<Vec3>& pos) {
+  std::vector<std::size_t> order(pos.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return pos[a] < pos[b] || (pos[a] == pos[b] && a < b);
+  });
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    const std::size_t a = order[k - 1], b = order[k];
+    if (pos[a] != pos[b]) continue;
+    return "eps = 0 with particles " + std::to_string(a) + " and " + std::to_string(b) +
+           " (counted from 0) at one position (" + format_number(pos[a][0]) + ", " +
+           format_number(pos[a][1]) + ", " + format_number(pos[a][2]) +
+           "): their unsoftened force is infinite";
+  }
+  return "";
+}
+
+}  // namespace
+
 std::string softening_fault(double eps, const std::vector<double>& mass,
                             const std::vector<Vec3>& pos) {
-  if (eps == 0.0) return "";  // unsoftened: the self terms are excluded by index
+  // Unsoftened: the self terms are excluded by index; any other pair must
+  // be apart.
+  if (eps == 0.0) return coincidence(pos);
   const std::string head = "eps = " + format_number(eps) + " is too small for single precision: ";
   const float eps2 = static_cast<float>(eps * eps);
   if (!(eps2 >= FLT_MIN)) {

@@ -15,8 +15,8 @@ namespace hermite {
 // own pair term, 1/eps^2 and m/eps^3, overflow a float (the zero terms then
 // become NaN), and one below 2^-46 times the largest coordinate, the spacing
 // of the double-single positions the kernels subtract (the softening
-// vanishes against the positions). eps = 0 (an unsoftened run) is always
-// accepted. Expects eps >= 0, finite.
+// vanishes against the positions). eps = 0 (an unsoftened run) is refused
+// only where two particles share a position. Expects eps >= 0, finite.
 std::string softening_fault(double eps, const std::vector<double>& mass,
                             const std::vector<Vec3>& pos);
 

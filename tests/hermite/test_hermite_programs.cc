@@ -183,8 +183,9 @@ TEST_F(Programs, RefusesBadOptions) {
   EXPECT_NE(help.out.find("usage: hermite4"), std::string::npos);
 }
 
-// An eps too small for the single-precision kernels is refused before the
-// run, naming the cause, in every order (it once stopped at the first force
+// An eps too small for the single-precision kernels, or eps = 0 with two
+// particles at one point, is refused before the run, naming the cause, in
+// every order (it once stopped at the first force
 // with "not finite" and no reason); a model that is a device or a directory
 // is named as such, where /dev/zero once filled the memory.
 TEST_F(Programs, RefusesASofteningTooSmallAndModelsThatAreNotFiles) {
@@ -199,6 +200,18 @@ TEST_F(Programs, RefusesASofteningTooSmallAndModelsThatAreNotFiles) {
     EXPECT_EQ(tiny.out.find("t = "), std::string::npos);  // no run started
     const Outcome under = run("'" + program(order) + "' --eps 1e-20 --energy ''");
     EXPECT_NE(under.err.find("its square underflows"), std::string::npos) << under.err;
+  }
+  // Unsoftened, two particles at one point (it once stopped with "the time
+  // step of particle 0 fell below ..." and no reason).
+  write("twin.inp",
+        "0000\n000003\n0.0\n000000 0.3 0.5 0 0 0 0 0\n000001 0.4 -1 0 0 0 0 0\n"
+        "000002 0.3 0.5 0 0 0 0 0\n");
+  for (const int order : {4, 6, 8}) {
+    const Outcome twin = run("'" + program(order) + "' twin.inp --eps 0 --energy ''");
+    EXPECT_EQ(twin.status, 1) << order;
+    EXPECT_NE(twin.err.find("particles 0 and 2 (counted from 0) at one position (0.5, 0, 0)"),
+              std::string::npos)
+        << order << ": " << twin.err;
   }
   const Outcome device = run("'" + program(4) + "' /dev/zero");
   EXPECT_EQ(device.status, 1);

@@ -133,6 +133,13 @@ def test_an_eps_too_small_for_single_precision_is_refused(order):
     assert all(np.all(np.isfinite(r)) for r in nbforce.forces(PX, PV, PM, 1e-5, order=order, **acc))
 
 
+def test_unsoftened_particles_at_one_point_are_refused():
+    x = np.array(PX[:8])
+    x[5] = x[2]
+    with pytest.raises(ValueError, match=r"particles 2 and 5 \(counted from 0\) at one position"):
+        nbforce.Hermite(PM[:8], x, PV[:8], order=4, eps=0.0)
+
+
 def test_the_potential_refuses_the_same_eps():
     with pytest.raises(ValueError, match="too small for single precision"):
         nbforce.potential(PX, PM, 1e-14)
