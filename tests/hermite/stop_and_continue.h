@@ -34,15 +34,6 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
       run + log_a +
           " --energy a.csv --snapshots a --checkpoint a.ck --radii a-radii.csv --core a-core.csv",
       "a");
-  // The moment of the stop is drawn from the first quarter of the time the
-  // uninterrupted run takes from its second output to its last: a quarter,
-  // so that the stopped run, which may run faster when the machine's load
-  // falls, is still running when the signal comes.
-  ASSERT_TRUE(wait_for_lines(a, dir / "a.csv", 3)) << slurp(dir / "a.err");
-  const auto begin = std::chrono::steady_clock::now();
-  wait_for_lines(a, dir / "a.csv", 14);  // the last of 12 outputs
-  const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - begin);
   ASSERT_EQ(finish(a), 0) << slurp(dir / "a.err");
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("pause seed " + std::to_string(seed) + ", " + prog);
@@ -51,8 +42,20 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
       run + log_b +
           " --energy b.csv --snapshots b --checkpoint b.ck --radii b-radii.csv --core b-core.csv",
       "b");
+  // The moment of the stop: after a random one of the outputs 2 to 6 (of
+  // 12), a random part of half an output interval later, both paced by the
+  // stopped run itself. Paced by the uninterrupted run instead, a stopped
+  // run that went faster when the machine's load fell had once ended
+  // before the signal came.
+  std::mt19937 draw(seed);
+  const int after = std::uniform_int_distribution<int>(4, 8)(draw);
   ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");
-  random_pause(seed, static_cast<int>(rest.count() / 4));
+  const auto third = std::chrono::steady_clock::now();
+  ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 4)) << slurp(dir / "b.err");
+  const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - third);
+  ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", after)) << slurp(dir / "b.err");
+  random_pause(draw(), static_cast<int>(interval.count() / 2));
   ::kill(b, sig);
   const int stopped = finish(b);
   const std::string err = slurp(dir / "b.err");
