@@ -51,6 +51,9 @@ static_assert(NSLICE % kLanes == 0 && NJBLOCK <= NSLICE, "slice lanes");
 constexpr int kLiveGroups = (NJBLOCK + kLanes - 1) / kLanes;
 constexpr int kSliceGroups = NSLICE / kLanes;
 
+// Rows of a slice that an item of a long pass keeps at least.
+constexpr int kItemRows = 128;
+
 template <class O>
 struct SmallPass {
   using Pred = typename O::Predictor;
@@ -312,8 +315,15 @@ void run_small_pass(int n, int nj, const typename O::Predictor* ip, const typena
 
   const Split sp = split_for(n);
   const int threads = execution_mode().fanout == Fanout::never ? 1 : omp_get_max_threads();
-  int items = 1;  // per slice group; a few per thread, so that they balance
-  while (kLiveGroups * items < 4 * threads && items < sp.jsplit) items *= 2;
+  // Items per slice group: a few per thread, so that they balance, and
+  // more while each keeps kItemRows rows of a slice. The caller times the
+  // first item alone before it wakes helpers (block_team.h), so with long
+  // slices smaller items start the helpers sooner.
+  const int slice_rows = nj / NJBLOCK;
+  int items = 1;
+  while (items < sp.jsplit &&
+         (kLiveGroups * items < 4 * threads || slice_rows / (2 * items) >= kItemRows))
+    items *= 2;
   const SmallPass<O> job{n, nj, ip, jp, eps2, sp.jsplit, items, sp.jsplit / items, store};
 
   BlockJob team_job;

@@ -209,13 +209,13 @@ TYPED_TEST_P(ForceSuite, BitsDoNotDependOnExecutionOverManyTiles) {
 // Passes of up to 64 i-particles run on the host as one sweep rather than
 // block by block; they must give the bits of the plain executor, for every
 // sharing of the i-particles among a block's threads (ni = 1 ... 64), slices
-// of none to a few records and slices that end inside a tile, on one thread
-// and shared among several.
+// of none to a few records, slices that end inside a tile and slices long
+// enough to be cut into more items, on one thread and shared among several.
 TYPED_TEST_P(ForceSuite, SmallPassesGiveThePlainExecutorsBits) {
   using A = TypeParam;
-  const auto cloud = predictors<A>(plummer_cloud(8405, 37));
+  const auto cloud = predictors<A>(plummer_cloud(16384, 37));
   const int threads_before = omp_get_max_threads();
-  for (int nj : {1, 29, 300, 3589, 8405}) {
+  for (int nj : {1, 29, 300, 3589, 8405, 16384}) {
     const std::vector<typename A::Predictor> jp(cloud.begin(), cloud.begin() + nj);
     for (int ni = 1; ni <= 64; ni += nj > 3589 ? 7 : 1) {
       // From the middle of the j-particles on: where nj allows, each
