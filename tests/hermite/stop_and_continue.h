@@ -45,8 +45,8 @@ inline void stop_and_continue(const fs::path& dir, const std::string& prog,
   // The moment of the stop: after a random one of the outputs 2 to 6 (of
   // 12), a random part of half an output interval later, both paced by the
   // stopped run itself. Paced by the uninterrupted run instead, a stopped
-  // run that went faster when the machine's load fell had once ended
-  // before the signal came.
+  // run that went faster when the machine's load fell could end before the
+  // signal came.
   std::mt19937 draw(seed);
   const int after = std::uniform_int_distribution<int>(4, 8)(draw);
   ASSERT_TRUE(wait_for_lines(b, dir / "b.csv", 3)) << slurp(dir / "b.err");

@@ -185,9 +185,9 @@ TEST_F(Programs, RefusesBadOptions) {
 
 // An eps too small for the single-precision kernels, or eps = 0 with two
 // particles at one point, is refused before the run, naming the cause, in
-// every order (it once stopped at the first force
-// with "not finite" and no reason); a model that is a device or a directory
-// is named as such, where /dev/zero once filled the memory.
+// every order (it once stopped at the first force with "not finite" and no
+// reason); a model that is a device or a directory is named as such, where
+// /dev/zero once filled the memory.
 TEST_F(Programs, RefusesASofteningTooSmallAndModelsThatAreNotFiles) {
   ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 64").status, 0);
   for (const int order : {4, 6, 8}) {
