@@ -28,9 +28,6 @@
 
 namespace encounters {
 
-// Symmetric 3x3 tensor: xx, yy, zz, xy, xz, yz.
-using Sym3 = std::array<double, 6>;
-
 struct PerturberTrack {
   double m = 0.0;
   Vec3 x0{}, v0{}, x1{}, v1{};  // relative to the centre of mass, at t0 and t1

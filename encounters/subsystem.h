@@ -107,6 +107,9 @@ void kepler_drift_relative(double mtot, Vec3& r, Vec3& w, double dt);
 // Kinetic plus potential energy of the internal motion (G = 1).
 double internal_energy(const Subsystem& s);
 
+// Symmetric 3x3 tensor: xx, yy, zz, xy, xz, yz.
+using Sym3 = std::array<double, 6>;
+
 // Two-body elements of a pair: dx = x2 - x1, dv = v2 - v1.
 struct PairElements {
   double a = 0.0;        // semi-major axis, negative for an unbound pair (a = m1 m2 / (2 binding))
@@ -114,6 +117,16 @@ struct PairElements {
   double binding = 0.0;  // m1 m2 / r - mu v^2 / 2; positive for a bound pair
 };
 PairElements pair_elements(double m1, double m2, const Vec3& dx, const Vec3& dv);
+
+// The pair's mass quadrupole about its centre of mass averaged over one
+// orbit in time: mu <r r>, mu = m1 m2 / (m1 + m2), r = dx (xx yy zz xy xz
+// yz). For a bound orbit of semi-major axis a and eccentricity vector e,
+//   <r r> = a^2 [(1 - e^2) / 2 (I - n n) + 5/2 e e],
+// n the orbit's normal (Kepler's ellipse: <x^2> = a^2 (1 + 4 e^2) / 2
+// along the pericentre, <y^2> = a^2 (1 - e^2) / 2 across), which needs no
+// direction of the pericentre for a circle nor a normal for a radial orbit.
+// For an unbound pair the instantaneous mu r r.
+Sym3 orbit_second_moment(double m1, double m2, const Vec3& dx, const Vec3& dv);
 
 // |f_tidal| / ((m1 + m2) / r^2): the relative strength of the differential
 // acceleration df = f2 - f1 of the pair's members against their mutual one.
