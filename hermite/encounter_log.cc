@@ -35,9 +35,10 @@ void EncounterLog::write(const std::vector<EncounterEvent>& events) {
 std::string encode_encounter_section(const EncounterSection& s) {
   std::string out;
   auto put = [&out](const auto& v) { put_bytes(out, v); };
-  put(std::uint32_t{1});
+  put(std::uint32_t{2});
   put(static_cast<std::uint8_t>(s.settings.on ? 1 : 0));
-  for (double v : {s.settings.r_cl, s.settings.dt_cl, s.settings.gamma_min, s.settings.gamma_max}) {
+  for (double v : {s.settings.r_cl, s.settings.dt_cl, s.settings.gamma_min, s.settings.gamma_max,
+                   s.settings.gamma_slow}) {
     put(v);
   }
   put(static_cast<std::int64_t>(s.log_bytes));
@@ -53,7 +54,9 @@ EncounterSection decode_encounter_section(const std::string& b) {
   auto get = [&in](auto& v) { in.get(v); };
   std::uint32_t format = 0;
   get(format);
-  if (format != 1) throw std::runtime_error("the subsystems section has an unknown format");
+  if (format != 1 && format != 2) {
+    throw std::runtime_error("the subsystems section has an unknown format");
+  }
   std::uint8_t on = 0;
   get(on);
   s.settings.on = on != 0;
@@ -61,6 +64,9 @@ EncounterSection decode_encounter_section(const std::string& b) {
        {&s.settings.r_cl, &s.settings.dt_cl, &s.settings.gamma_min, &s.settings.gamma_max}) {
     get(*v);
   }
+  // Format 1 predates the slow-down: such a run continues without it.
+  s.settings.gamma_slow = 0.0;
+  if (format >= 2) get(s.settings.gamma_slow);
   std::int64_t bytes = 0;
   get(bytes);
   if (bytes < 0) throw std::runtime_error("the subsystems section has a negative log length");
@@ -79,6 +85,7 @@ EncounterSettings encounter_settings(const Options& o) {
   e.dt_cl = o.dt_cl;
   e.gamma_min = o.gamma_min;
   e.gamma_max = o.gamma_max;
+  e.gamma_slow = o.gamma_slow;
   return e;
 }
 

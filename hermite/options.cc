@@ -102,7 +102,7 @@ Options parse_options(int argc, const char* const* argv) {
         "--energy",     "--snapshots",  "--radii",        "--snapshot-format",
         "--checkpoint", "--restart",    "--core",         "--regularise",
         "--rcl",        "--dtcl",       "--gamma-min",    "--gamma-max",
-        "--encounters", "--mass-groups", "--resident"};
+        "--gamma-slow", "--encounters", "--mass-groups",  "--resident"};
     bool known = false;
     for (const char* k : kValued) known = known || arg == k;
     if (!known) throw UsageError("unknown option '" + arg + "'");
@@ -168,6 +168,8 @@ Options parse_options(int argc, const char* const* argv) {
       o.gamma_min = positive(arg, value);
     } else if (arg == "--gamma-max") {
       o.gamma_max = positive(arg, value);
+    } else if (arg == "--gamma-slow") {
+      o.gamma_slow = non_negative(arg, value);
     } else if (arg == "--encounters") {
       o.encounters_csv = value;
     } else if (arg == "--mass-groups") {
@@ -186,6 +188,7 @@ Options parse_options(int argc, const char* const* argv) {
   }
   if (o.shared_dt > o.dt_out) throw UsageError("--shared-dt must not exceed --dt-out");
   if (!(o.gamma_min < o.gamma_max)) throw UsageError("--gamma-min must lie below --gamma-max");
+  if (!(o.gamma_slow < o.gamma_max)) throw UsageError("--gamma-slow must lie below --gamma-max");
   if (regularised(o) && o.shared_dt > 0.0) {
     throw UsageError("regularised subsystems need block steps: --shared-dt with --regularise on");
   }
@@ -239,6 +242,8 @@ std::string usage(const std::string& program, int order) {
          "                   in closed form (default 1e-7)\n"
          "  --gamma-max G    perturbation above which a pair wider than its R_cl ends\n"
          "                   (default 0.05)\n"
+         "  --gamma-slow G   slow-down of weakly perturbed pairs: kappa gamma at most G\n"
+         "                   (default 1e-5; 0: none)\n"
          "  --encounters FILE  log of the subsystems formed, changed and ended, as CSV\n"
          "  --mass-groups B1,B2,...  with --core: groups of particles by initial mass m / <m>\n"
          "                   (below B1, B1 to B2, ..., above the last), fixed at the start\n"

@@ -32,6 +32,7 @@ struct Options {
   // off otherwise), and the criteria (0: automatic; regularisation.h).
   std::string regularise;
   double r_cl = 0.0, dt_cl = 0.0, gamma_min = 1e-7, gamma_max = 0.05;
+  double gamma_slow = 1e-5;         // 0: no slow-down
   std::string encounters_csv;       // event log of the subsystems; empty: none
   std::vector<double> mass_groups;  // group boundaries / initial mean mass; empty: none
   bool help = false;

@@ -184,10 +184,12 @@ int program_main(int argc, char** argv) {
       const auto tree = ck->sections.find(kNeighbourTreeSection);
       if (tree != ck->sections.end()) ck->state.neighbour_tree = tree->second;
       const EncounterSettings kept = have_section ? section.settings : EncounterSettings{};
-      for (const char* o : {"--regularise", "--rcl", "--dtcl", "--gamma-min", "--gamma-max"}) {
+      for (const char* o :
+           {"--regularise", "--rcl", "--dtcl", "--gamma-min", "--gamma-max", "--gamma-slow"}) {
         if (opt.was_given(o) &&
             (enc.on != kept.on || enc.r_cl != kept.r_cl || enc.dt_cl != kept.dt_cl ||
-             enc.gamma_min != kept.gamma_min || enc.gamma_max != kept.gamma_max)) {
+             enc.gamma_min != kept.gamma_min || enc.gamma_max != kept.gamma_max ||
+             enc.gamma_slow != kept.gamma_slow)) {
           throw UsageError(std::string(o) +
                            " differs from the checkpointed run's regularisation; a restart "
                            "continues the run as it was");
@@ -283,11 +285,12 @@ int program_main(int argc, char** argv) {
         const EncounterScale& sc = integ.encounter_scale();
         std::printf(
             "%s: regularised subsystems: R_cl = %s%s, dt_cl = %s, gamma_min = %s, "
-            "gamma_max = %s\n",
+            "gamma_max = %s, gamma_slow = %s\n",
             name.c_str(), format_number(sc.r_cl).c_str(),
             enc.r_cl > 0.0 ? "" : " (4 r_h / N, less in a dense core, every time unit)",
             format_number(sc.dt_cl).c_str(), format_number(enc.gamma_min).c_str(),
-            format_number(enc.gamma_max).c_str());
+            format_number(enc.gamma_max).c_str(),
+            enc.gamma_slow > 0.0 ? format_number(enc.gamma_slow).c_str() : "0 (no slow-down)");
         std::fflush(stdout);
         // The softening does not apply inside a subsystem: a pair that
         // forms at R_cl changes its mutual potential by this fraction,

@@ -482,11 +482,21 @@ TEST(Options, DefaultsValuesAndRefusals) {
   EXPECT_EQ(o.energy_csv, "");
   EXPECT_EQ(o.input, "in.inp");
   EXPECT_EQ(parse({"--dt-out", "0.0625"}).dt_max, 0.0625);  // dt_max follows a finer output
+  EXPECT_EQ(d.gamma_slow, 1e-5);
+  EXPECT_EQ(parse({"--gamma-slow", "0"}).gamma_slow, 0.0);  // no slow-down
 
-  const std::vector<std::vector<const char*>> bad = {
-      {"--dt-out", "0.1"}, {"--shared-dt", "3"},  {"--eps", "-1"}, {"--eta", "x"},
-      {"--t-end"},         {"--colour", "red"},   {"-x"},          {"a.inp", "b.inp"},
-      {"--dt-max", "1"},   {"--shared-dt", "0.5"}};
+  const std::vector<std::vector<const char*>> bad = {{"--dt-out", "0.1"},
+                                                     {"--shared-dt", "3"},
+                                                     {"--eps", "-1"},
+                                                     {"--eta", "x"},
+                                                     {"--t-end"},
+                                                     {"--colour", "red"},
+                                                     {"-x"},
+                                                     {"a.inp", "b.inp"},
+                                                     {"--dt-max", "1"},
+                                                     {"--shared-dt", "0.5"},
+                                                     {"--gamma-slow", "-1e-5"},
+                                                     {"--gamma-slow", "0.05"}};
   for (const auto& args : bad) {
     EXPECT_THROW(parse(args), hermite::UsageError) << args[0];
   }

@@ -1,12 +1,16 @@
 // The host's pair terms against the pair's field differentiated
 // numerically along a known relative trajectory: the acceleration
 // m r / (r^2 + eps^2)^(3/2) evaluated on a cubic path, its time
-// derivatives by Richardson-extrapolated central differences.
+// derivatives by Richardson-extrapolated central differences. The
+// quadrupole field of a pair (regularisation.h) against the two members'
+// point-mass fields less that of their sum, far away, and its jerk
+// against the field differenced along a straight path.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "pair_terms.h"
+#include "regularisation.h"
 
 namespace {
 
@@ -69,6 +73,57 @@ TEST(PairTerms, MatchTheFieldDifferentiatedAlongThePath) {
     for (int c = 0; c < 3; ++c) {
       EXPECT_DOUBLE_EQ(four[0][c], 1.0 + out[0][c]);
       EXPECT_DOUBLE_EQ(four[1][c], 2.0 + out[1][c]);
+    }
+  }
+}
+
+// A pair of masses 0.2 and 0.6 at separation 1e-3 seen from about 1e-1 (a
+// thousand times the separation cubed against the distance's: the octupole
+// left out is ~1e-2 of the quadrupole for these unequal masses, so 3e-2 is
+// asked), softened and not.
+TEST(QuadrupoleTerms, MatchTheMembersLessThePointMassFarAway) {
+  const double m1 = 0.2, m2 = 0.6, mass = m1 + m2, mu = m1 * m2 / mass;
+  const Vec3 r{6e-4, -7e-4, 3.8e-4};  // x2 - x1
+  const Vec3 x1{-m2 / mass * r[0], -m2 / mass * r[1], -m2 / mass * r[2]};
+  const Vec3 x2{m1 / mass * r[0], m1 / mass * r[1], m1 / mass * r[2]};
+  const encounters::Sym3 q{mu * r[0] * r[0], mu * r[1] * r[1], mu * r[2] * r[2],
+                           mu * r[0] * r[1], mu * r[0] * r[2], mu * r[1] * r[2]};
+  const Vec3 d0{0.05, 0.07, -0.06}, u{0.3, -0.2, 0.5};
+  for (double eps2 : {0.0, 1e-3}) {
+    auto beyond = [&](const Vec3& d) {
+      Vec3 out[2] = {};
+      hermite::add_pair_terms<2>(Vec3{x1[0] - d[0], x1[1] - d[1], x1[2] - d[2]}, Vec3{}, Vec3{},
+                                 Vec3{}, m1, eps2, out);
+      hermite::add_pair_terms<2>(Vec3{x2[0] - d[0], x2[1] - d[1], x2[2] - d[2]}, Vec3{}, Vec3{},
+                                 Vec3{}, m2, eps2, out);
+      hermite::add_pair_terms<2>(Vec3{-d[0], -d[1], -d[2]}, Vec3{}, Vec3{}, Vec3{}, -mass, eps2,
+                                 out);
+      return out[0];
+    };
+    Vec3 quad[2] = {};
+    hermite::add_quadrupole_terms(d0, u, q, eps2, 1.0, quad);
+    const Vec3 direct = beyond(d0);
+    const double size =
+        std::sqrt(direct[0] * direct[0] + direct[1] * direct[1] + direct[2] * direct[2]);
+    const double h = 1e-4;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_NEAR(quad[0][c], direct[c], 3e-2 * size) << "eps2 " << eps2;
+      // The jerk: the quadrupole field itself differenced along d0 + u t.
+      auto at = [&](double t) {
+        Vec3 o[2] = {};
+        hermite::add_quadrupole_terms(Vec3{d0[0] + u[0] * t, d0[1] + u[1] * t, d0[2] + u[2] * t}, u,
+                                      q, eps2, 1.0, o);
+        return o[0][c];
+      };
+      const double rate = (8.0 * (at(h) - at(-h)) - (at(2 * h) - at(-2 * h))) / (12.0 * h);
+      EXPECT_NEAR(quad[1][c], rate, 1e-7 * std::fabs(rate) + 1e-12) << "eps2 " << eps2;
+    }
+    // `scale` multiplies both terms and adds to what is there.
+    Vec3 scaled[2] = {Vec3{1, 1, 1}, Vec3{2, 2, 2}};
+    hermite::add_quadrupole_terms(d0, u, q, eps2, -0.5, scaled);
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_DOUBLE_EQ(scaled[0][c], 1.0 - 0.5 * quad[0][c]);
+      EXPECT_DOUBLE_EQ(scaled[1][c], 2.0 - 0.5 * quad[1][c]);
     }
   }
 }

@@ -1,7 +1,9 @@
 // The "subsystems" checkpoint section of the integrator
 // (hermite/regularisation_codec.h): a round trip keeps the count of
-// regularised steps, and bytes of the first format (written before the
-// count existed, laid out here by hand) still load, with the count 0. The
+// regularised steps and which pairs act by their averaged orbit, and bytes
+// of the earlier formats (written before the count and the flag existed,
+// laid out here by hand) still load, with the count 0 and no pair
+// averaged; a flag other than 0 or 1 is refused. The
 // "neighbour_tree" section (hermite/tree_state_codec.h) keeps its bits and
 // refuses bytes that do not fit the particles.
 #include <gtest/gtest.h>
@@ -24,6 +26,7 @@ hermite::Regularised pair_record() {
   r.cm = 3;
   r.gamma = 2.5e-6;
   r.perturbers = {11, 12};
+  r.averaged = true;
   return r;
 }
 
@@ -45,17 +48,25 @@ TEST(RegularisationCodec, RoundTripKeepsTheStepCount) {
   EXPECT_EQ(back[0].cm, 3);
   EXPECT_EQ(back[0].gamma, 2.5e-6);
   EXPECT_EQ(back[0].perturbers, (std::vector<int>{11, 12}));
+  EXPECT_TRUE(back[0].averaged);
   EXPECT_EQ(s2.next_update, 3.0);
   // Cut short by the count's last byte: refused.
   EXPECT_THROW(hermite::decode_regularised(bytes.substr(0, bytes.size() - 1), back, s2, steps),
                std::runtime_error);
+  // The flag byte (after the two perturber slots, before the scale's 40
+  // bytes and the count's 8) set to 2: refused.
+  std::string bad = bytes;
+  ASSERT_EQ(bad[bad.size() - 49], 1);
+  bad[bad.size() - 49] = 2;
+  EXPECT_THROW(hermite::decode_regularised(bad, back, s2, steps), std::runtime_error);
 }
 
-TEST(RegularisationCodec, FirstFormatLoadsWithNoSteps) {
+// Format 1 or 2 by hand: no flag, and the step count from format 2 on.
+std::string earlier_format(std::uint32_t format) {
   const hermite::Regularised r = pair_record();
   const std::string inner = encounters::encode_subsystems({r.s});
   std::string bytes;
-  put<std::uint32_t>(bytes, 1);
+  put<std::uint32_t>(bytes, format);
   put<std::uint64_t>(bytes, inner.size());
   bytes += inner;
   put<std::int32_t>(bytes, r.cm);
@@ -64,6 +75,12 @@ TEST(RegularisationCodec, FirstFormatLoadsWithNoSteps) {
   put<std::int32_t>(bytes, 11);
   put<std::int32_t>(bytes, 12);
   for (double v : {0.01, 1e-4, 1.0 / 1024, 1.0 / 1024, 3.0}) put<double>(bytes, v);
+  if (format == 2) put<std::int64_t>(bytes, 77);
+  return bytes;
+}
+
+TEST(RegularisationCodec, EarlierFormatsLoadWithNoAveragedPair) {
+  std::string bytes = earlier_format(1);
   std::vector<hermite::Regularised> back;
   hermite::EncounterScale scale;
   long long steps = -1;
@@ -71,7 +88,12 @@ TEST(RegularisationCodec, FirstFormatLoadsWithNoSteps) {
   EXPECT_EQ(steps, 0);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(back[0].perturbers, (std::vector<int>{11, 12}));
+  EXPECT_FALSE(back[0].averaged);
   EXPECT_EQ(scale.r_cl, 0.01);
+  hermite::decode_regularised(earlier_format(2), back, scale, steps);
+  EXPECT_EQ(steps, 77);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_FALSE(back[0].averaged);
   // A first-format section with a count appended is not a first-format
   // section: bytes left over.
   put<std::int64_t>(bytes, 5);

@@ -209,6 +209,75 @@ TEST_F(RegularisedRuns, PostCollapseClumpKeepsTheEnergy) {
   EXPECT_LT(std::fabs(energy_step_after_restart("post_collapse_clump_t290.ck", 290, kAt290)), 3e-6);
 }
 
+// A 256-body Plummer model whose two central bodies are replaced by a
+// binary of a = 3e-4, e = 0.5 (a tenth of |E|), perturbed by the core at
+// some 1e-6 of its own force: the slow-down must cut its regularised steps
+// several times over and keep the energy; a run stopped by its checkpoint
+// and continued must write the same bytes as one that went straight
+// through (the slowed, orbit-averaged pair included); the first line
+// states gamma_slow, and a continued run refuses another.
+TEST_F(RegularisedRuns, SlowedHardBinaryKeepsItsEnergyAndBits) {
+  if (program(4).empty()) GTEST_SKIP() << "no order-4 program";
+  ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 256 -s 5 -o p.inp").status, 0);
+  hermite::Model m = hermite::read_model((dir_ / "p.inp").string());
+  std::vector<int> order(static_cast<std::size_t>(m.size()));
+  for (int k = 0; k < m.size(); ++k) order[static_cast<std::size_t>(k)] = k;
+  auto r2 = [&m](int k) {
+    const hermite::Vec3& x = m.pos[static_cast<std::size_t>(k)];
+    return x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+  };
+  std::sort(order.begin(), order.end(), [&](int a, int b) { return r2(a) < r2(b); });
+  const auto i = static_cast<std::size_t>(order[0]), j = static_cast<std::size_t>(order[1]);
+  const double mi = m.mass[i], mj = m.mass[j], mass = mi + mj;
+  const double rp = 3e-4 * 0.5, vp = std::sqrt(mass * 1.5 / rp);
+  for (int c = 0; c < 3; ++c) {
+    const double x = (mi * m.pos[i][c] + mj * m.pos[j][c]) / mass;
+    const double v = (mi * m.vel[i][c] + mj * m.vel[j][c]) / mass;
+    m.pos[i][c] = m.pos[j][c] = x;
+    m.vel[i][c] = m.vel[j][c] = v;
+  }
+  m.pos[i][0] -= mj / mass * rp;
+  m.pos[j][0] += mi / mass * rp;
+  m.vel[i][1] -= mj / mass * vp;
+  m.vel[j][1] += mi / mass * vp;
+  hermite::write_model((dir_ / "hb.inp").string(), m);
+
+  const std::string args = "--eps 0 --dt-out 0.125 --progress 0 --encounters ";
+  const Outcome plain =
+      run(command(4, "hb.inp --t-end 0.5 --gamma-slow 0 --energy p.csv " + args + "p-enc.csv"));
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("gamma_slow = 0 (no slow-down)"), std::string::npos) << plain.out;
+  const Outcome slowed =
+      run(command(4, "hb.inp --t-end 0.5 --energy a.csv --snapshots a " + args + "a-enc.csv"));
+  ASSERT_EQ(slowed.status, 0) << slowed.err;
+  EXPECT_NE(slowed.out.find("gamma_slow = 1e-05"), std::string::npos) << slowed.out;
+  const auto p_rows = read_csv(dir_ / "p.csv"), a_rows = read_csv(dir_ / "a.csv");
+  ASSERT_EQ(p_rows.size(), 5u);
+  ASSERT_EQ(a_rows.size(), 5u);
+  const double p_steps = p_rows.back().back(), a_steps = a_rows.back().back();  // reg_steps
+  double worst = 0.0;
+  for (const auto& row : a_rows) worst = std::fmax(worst, std::fabs(row[kRelError]));
+  std::printf("regularised steps %.0f without slow-down, %.0f with; max |dE/E| %.2e\n", p_steps,
+              a_steps, worst);
+  EXPECT_LT(a_steps * 2.5, p_steps);
+  EXPECT_LT(worst, 1e-7);
+
+  const Outcome first =
+      run(command(4, "hb.inp --t-end 0.25 --energy b.csv --snapshots b --checkpoint b.ck " + args +
+                         "b-enc.csv"));
+  ASSERT_EQ(first.status, 0) << first.err;
+  const Outcome refused = run(command(4, "--restart b.ck --t-end 0.5 --gamma-slow 1e-6"));
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("--gamma-slow differs"), std::string::npos) << refused.err;
+  const Outcome rest = run(command(4, "--restart b.ck --t-end 0.5"));
+  ASSERT_EQ(rest.status, 0) << rest.err;
+  EXPECT_EQ(slurp(dir_ / "b0004.inp"), slurp(dir_ / "a0004.inp"));
+  EXPECT_EQ(slurp(dir_ / "b-enc.csv"), slurp(dir_ / "a-enc.csv"));
+  const auto b_rows = read_csv(dir_ / "b.csv");
+  ASSERT_EQ(b_rows.size(), a_rows.size());
+  EXPECT_EQ(b_rows.back()[kRelError], a_rows.back()[kRelError]);
+}
+
 // The close-encounter distance the program states for a model, against a
 // brute-force reference: 4 r_h / N (r_h about the centre of mass), times
 // the cube root of 10 rho_h / rho_c where that is below 1, rho_h the mean
