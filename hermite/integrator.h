@@ -202,13 +202,40 @@ class Integrator {
     std::vector<int> all(m_.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
     if (enc_.on) update_scale(0.0);
-    startup(all, 0.0, true);
+    // With regularisation, a particle whose first step would fall below
+    // dt_min waits at dt_min, untried, for the formation below to take it
+    // into a subsystem: two bodies at rest 1e-12 apart have a time scale
+    // of 1e-18, and stopped the run before they could pair.
+    std::vector<int> waiting;
+    startup(all, 0.0, true, enc_.on ? &waiting : nullptr);
     if (enc_.on) {
       // Pairs close at the start form at once, before the first step.
       active_ = all;
       encounters_after_step(0.0);
       appeared_.clear();
       resolved_ = false;
+      for (int w : waiting) {
+        const bool member = std::any_of(regs_.begin(), regs_.end(), [w](const Regularised& r) {
+          return std::find(r.s.ids.begin(), r.s.ids.end(), w) != r.s.ids.end();
+        });
+        if (!member) {
+          throw IntegrationError("the time step of particle " + std::to_string(w) + " fell below " +
+                                 format(settings_.dt_min) +
+                                 " at t = 0, and it formed no subsystem");
+        }
+      }
+      if (!waiting.empty()) {
+        // The others' trial steps saw the waiting particles predicted along
+        // their own vast accelerations: all start again, each subsystem's
+        // centre of mass in place of its members.
+        std::vector<int> live;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+          if (alive_[i] != 0) live.push_back(static_cast<int>(i));
+        }
+        startup(live, 0.0, true);
+        for (Regularised& r : regs_) find_perturbers(r, 0.0);
+        resolved_ = false;
+      }
     }
     schedule_build(schedule_, t_, dt_, alive_);
     scheduled_ = true;
@@ -218,8 +245,11 @@ class Integrator {
   // start, `everyone`; a centre of mass or members that appear mid-run
   // otherwise): forces, higher derivatives and first steps, by trials as
   // described at start(). A first step mid-run also keeps t0 a multiple of
-  // it.
-  void startup(const std::vector<int>& list, double t0, bool everyone) {
+  // it. `waiting` (the start with regularisation): a particle whose first
+  // step would fall below dt_min takes dt_min untried and is listed there,
+  // for the caller to take into a subsystem; otherwise that ends the run.
+  void startup(const std::vector<int>& list, double t0, bool everyone,
+               std::vector<int>* waiting = nullptr) {
     for (int i : list) {
       d_[static_cast<std::size_t>(i)] = Derivs<K>{};
       t_[static_cast<std::size_t>(i)] = t0;
@@ -236,6 +266,18 @@ class Integrator {
         const auto i = static_cast<std::size_t>(list[k]);
         for (int n = 0; n < K; ++n) d_[i][n] = f_[k * K + n];
       }
+      if (round == 0 && K > 2 && waiting != nullptr) {
+        // A particle that will wait (below) goes into the second call at
+        // rest: its vast predicted acceleration would overflow the
+        // single-precision snap of its pair.
+        refresh_tree(t0, true);
+        for (int i : list) {
+          const auto q = static_cast<std::size_t>(i);
+          const double pace = pair_pace(dominant_pair(q, t0, x_[q], v_[q]));
+          if (!(first_trial_step(startup_time_scale<K>(d_[q], pace)) >= settings_.dt_min))
+            d_[q] = Derivs<K>{};
+        }
+      }
     }
     const bool shared = settings_.shared_dt > 0.0;
     // Each particle's first trial step comes from its own time scale
@@ -243,6 +285,7 @@ class Integrator {
     // orbit: two particles at rest and close together have no jerk, and a
     // first trial of dt_max would carry them through each other.
     std::vector<double> pace(list.size(), std::numeric_limits<double>::infinity());
+    std::vector<int> trials(list.size(), 0);  // trials at the current step
     if (!shared) {
       refresh_tree(t0, true);
       for (std::size_t k = 0; k < list.size(); ++k) {
@@ -251,13 +294,20 @@ class Integrator {
         double h = first_trial_step(startup_time_scale<K>(d_[i], pace[k]));
         while (std::fmod(t0, h) != 0.0 && h >= settings_.dt_min) h *= 0.5;
         dt_[i] = h;
+        if (waiting != nullptr && !(h >= settings_.dt_min)) {
+          // No trial, and predicted at rest in the others' trials: along
+          // its own acceleration it would pass its partner and fly off.
+          dt_[i] = settings_.dt_min;
+          trials[k] = 2;
+          d_[i] = Derivs<K>{};
+          waiting->push_back(list[k]);
+        }
         check_step(i, t0);
       }
     } else {
       for (int i : list) dt_[static_cast<std::size_t>(i)] = settings_.shared_dt;
     }
     send_states(list);
-    std::vector<int> trials(list.size(), 0);  // trials at the current step
     std::vector<int> group, slot;
     Vec3 end[K], begin[K];
     for (bool pending = true; pending;) {

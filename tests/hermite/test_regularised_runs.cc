@@ -278,6 +278,39 @@ TEST_F(RegularisedRuns, SlowedHardBinaryKeepsItsEnergyAndBits) {
   EXPECT_EQ(b_rows.back()[kRelError], a_rows.back()[kRelError]);
 }
 
+// Two bodies at rest 1e-12 apart, with a third at distance 1: their own
+// time scale (1e-18) lies far below the smallest block step, so they must
+// pair at the start, before any step, at every order; the third body then
+// orbits their centre of mass, whose two-body energy with it holds to the
+// single-precision forces' floor.
+TEST_F(RegularisedRuns, BodiesAtRestFarCloserThanTheSmallestStepPairAtOnce) {
+  write("c.inp",
+        "0000\n000003\n0.0\n000000 0.4 0 0 0 0 0 0\n000001 0.4 1e-12 0 0 0 0 0\n"
+        "000002 0.2 1 0 0 0 0.5 0\n");
+  auto outer_energy = [](const hermite::Model& m) {
+    hermite::Vec3 dx, dv;
+    for (int c = 0; c < 3; ++c) {
+      dx[c] = m.pos[2][c] - 0.5 * (m.pos[0][c] + m.pos[1][c]);
+      dv[c] = m.vel[2][c] - 0.5 * (m.vel[0][c] + m.vel[1][c]);
+    }
+    const double mu = 0.8 * 0.2 / 1.0;
+    return 0.5 * mu * (dv[0] * dv[0] + dv[1] * dv[1] + dv[2] * dv[2]) -
+           0.8 * 0.2 / std::sqrt(dx[0] * dx[0] + dx[1] * dx[1] + dx[2] * dx[2]);
+  };
+  const double e0 = outer_energy(hermite::read_model((dir_ / "c.inp").string()));
+  for (int order : {4, 6, 8}) {
+    if (program(order).empty()) continue;
+    const Outcome o = run(
+        command(order, "c.inp --eps 0 --t-end 1 --progress 0 --snapshots s --encounters enc.csv"));
+    ASSERT_EQ(o.status, 0) << "order " << order << ": " << o.err;
+    EXPECT_EQ(slurp(dir_ / "enc.csv").find("\n0,form,0;1,"),
+              std::string("time,event,ids,a,e,binding").size())
+        << slurp(dir_ / "enc.csv");
+    const double e1 = outer_energy(hermite::read_model((dir_ / "s0008.inp").string()));
+    EXPECT_NEAR(e1, e0, 1e-6 * std::fabs(e0)) << "order " << order;  // the forces' floor
+  }
+}
+
 // The close-encounter distance the program states for a model, against a
 // brute-force reference: 4 r_h / N (r_h about the centre of mass), times
 // the cube root of 10 rho_h / rho_c where that is below 1, rho_h the mean
