@@ -21,6 +21,7 @@
 
 #include "kepler.h"
 #include "model.h"
+#include "planted_binary.h"
 #include "run_program.h"
 
 namespace hermite_test {
@@ -220,26 +221,7 @@ TEST_F(RegularisedRuns, SlowedHardBinaryKeepsItsEnergyAndBits) {
   if (program(4).empty()) GTEST_SKIP() << "no order-4 program";
   ASSERT_EQ(run(std::string("'") + PLUMMER_GEN_PATH + "' -q -n 256 -s 5 -o p.inp").status, 0);
   hermite::Model m = hermite::read_model((dir_ / "p.inp").string());
-  std::vector<int> order(static_cast<std::size_t>(m.size()));
-  for (int k = 0; k < m.size(); ++k) order[static_cast<std::size_t>(k)] = k;
-  auto r2 = [&m](int k) {
-    const hermite::Vec3& x = m.pos[static_cast<std::size_t>(k)];
-    return x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
-  };
-  std::sort(order.begin(), order.end(), [&](int a, int b) { return r2(a) < r2(b); });
-  const auto i = static_cast<std::size_t>(order[0]), j = static_cast<std::size_t>(order[1]);
-  const double mi = m.mass[i], mj = m.mass[j], mass = mi + mj;
-  const double rp = 3e-4 * 0.5, vp = std::sqrt(mass * 1.5 / rp);
-  for (int c = 0; c < 3; ++c) {
-    const double x = (mi * m.pos[i][c] + mj * m.pos[j][c]) / mass;
-    const double v = (mi * m.vel[i][c] + mj * m.vel[j][c]) / mass;
-    m.pos[i][c] = m.pos[j][c] = x;
-    m.vel[i][c] = m.vel[j][c] = v;
-  }
-  m.pos[i][0] -= mj / mass * rp;
-  m.pos[j][0] += mi / mass * rp;
-  m.vel[i][1] -= mj / mass * vp;
-  m.vel[j][1] += mi / mass * vp;
+  plant_binary(m, 3e-4, 0.5);
   hermite::write_model((dir_ / "hb.inp").string(), m);
 
   const std::string args = "--eps 0 --dt-out 0.125 --progress 0 --encounters ";
