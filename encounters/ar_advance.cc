@@ -67,6 +67,17 @@ struct Workspace {
 // (3(n-1) values) into out (3n values).
 void unchain(const double* c, std::vector<double>& out, const Workspace& w) {
   const std::vector<double>& m = *w.m;
+  if (w.n == 2) {
+    // A pair: its bodies at -m_b / M and m_a / M of the one vector from
+    // the first of the chain (a) to the second (b).
+    const int a = w.chain[0], b = w.chain[1];
+    const double mtot = m[0] + m[1];
+    for (int d = 0; d < 3; ++d) {
+      out[3 * a + d] = -(m[b] / mtot) * c[d];
+      out[3 * b + d] = (m[a] / mtot) * c[d];
+    }
+    return;
+  }
   double mtot = 0.0, mean[3] = {0.0, 0.0, 0.0}, run[3] = {0.0, 0.0, 0.0};
   for (int k = 0; k < w.n; ++k) {
     const int b = w.chain[k];
@@ -90,6 +101,12 @@ inline void span(const double* c, int k, int l, double d[3]) {
 }
 
 double kinetic(const std::vector<double>& y, Workspace& w) {
+  if (w.n == 2) {
+    // mu W^2 / 2, W the relative velocity: no body velocities needed.
+    const std::vector<double>& m = *w.m;
+    const double* v = &y[w.vx()];
+    return 0.5 * (m[0] * m[1] / (m[0] + m[1])) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  }
   unchain(&y[w.vx()], w.u, w);
   double t = 0.0;
   for (int i = 0; i < w.n; ++i) {
