@@ -4,8 +4,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "vec3.h"
-
 namespace encounters {
 
 void ar_advance_slowed(Subsystem& s, double t_target, const Perturbation& p, double kappa,
@@ -44,14 +42,10 @@ double ar_advance_whole_orbits(Subsystem& s, double t_target, const Perturbation
   if (!std::isfinite(t_target) || t_target < s.t)
     throw std::invalid_argument("encounters: ar_advance target time " + std::to_string(t_target) +
                                 " lies before the subsystem's time " + std::to_string(s.t));
-  double period = 0.0;
-  if (s.m.size() == 2) {
-    const Vec3 dx = sub(s.x[1], s.x[0]), dv = sub(s.v[1], s.v[0]);
-    const PairElements el = pair_elements(s.m[0], s.m[1], dx, dv);
-    if (el.a > 0.0 && el.e < 1.0)
-      period = 2.0 * 3.14159265358979323846 * std::sqrt(el.a * el.a * el.a / (s.m[0] + s.m[1]));
-  }
-  const double k = period > 0.0 ? std::floor((t_target - s.t) / period) : 0.0;
+  // Whole periods in the span: none for an unbound pair or a group, whose
+  // period is infinite.
+  const double period = pair_period(s);
+  const double k = std::floor((t_target - s.t) / period);
   double n = k;
   if (gamma_slow > 0.0 && gamma >= 0.0 && kappa_max >= 1.0 && std::isfinite(k))
     n = std::fmax(1.0, std::fmax(std::ceil(k * gamma / gamma_slow), std::ceil(k / kappa_max)));

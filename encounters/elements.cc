@@ -1,5 +1,6 @@
 // Energies and two-body elements of subsystems and pairs (G = 1).
 #include <cmath>
+#include <limits>
 
 #include "subsystem.h"
 #include "vec3.h"
@@ -31,6 +32,13 @@ PairElements pair_elements(double m1, double m2, const Vec3& dx, const Vec3& dv)
   const Vec3 ev{vh[0] / mtot - dx[0] / r, vh[1] / mtot - dx[1] / r, vh[2] / mtot - dx[2] / r};
   el.e = norm(ev);
   return el;
+}
+
+double pair_period(const Subsystem& s) {
+  if (s.m.size() != 2) return std::numeric_limits<double>::infinity();
+  const PairElements el = pair_elements(s.m[0], s.m[1], sub(s.x[1], s.x[0]), sub(s.v[1], s.v[0]));
+  if (!(el.a > 0.0) || !(el.e < 1.0)) return std::numeric_limits<double>::infinity();
+  return 2.0 * 3.14159265358979323846 * std::sqrt(el.a * el.a * el.a / (s.m[0] + s.m[1]));
 }
 
 Sym3 orbit_second_moment(double m1, double m2, const Vec3& dx, const Vec3& dv) {

@@ -118,6 +118,10 @@ struct PairElements {
 };
 PairElements pair_elements(double m1, double m2, const Vec3& dx, const Vec3& dv);
 
+// The orbital period of a bound pair, 2 pi (a^3 / M)^(1/2); infinite for
+// an unbound pair or a group.
+double pair_period(const Subsystem& s);
+
 // The pair's mass quadrupole about its centre of mass averaged over one
 // orbit in time: mu <r r>, mu = m1 m2 / (m1 + m2), r = dx (xx yy zz xy xz
 // yz). For a bound orbit of semi-major axis a and eccentricity vector e,

@@ -273,9 +273,8 @@ class Integrator {
         refresh_tree(t0, true);
         for (int i : list) {
           const auto q = static_cast<std::size_t>(i);
-          const double pace = pair_pace(dominant_pair(q, t0, x_[q], v_[q]));
-          if (!(first_trial_step(startup_time_scale<K>(d_[q], pace)) >= settings_.dt_min))
-            d_[q] = Derivs<K>{};
+          double pace = 0.0;
+          if (!(first_step_at(q, t0, pace) >= settings_.dt_min)) d_[q] = Derivs<K>{};
         }
       }
     }
@@ -290,8 +289,7 @@ class Integrator {
       refresh_tree(t0, true);
       for (std::size_t k = 0; k < list.size(); ++k) {
         const auto i = static_cast<std::size_t>(list[k]);
-        pace[k] = pair_pace(dominant_pair(i, t0, x_[i], v_[i]));
-        double h = first_trial_step(startup_time_scale<K>(d_[i], pace[k]));
+        double h = first_step_at(i, t0, pace[k]);
         while (std::fmod(t0, h) != 0.0 && h >= settings_.dt_min) h *= 0.5;
         dt_[i] = h;
         if (waiting != nullptr && !(h >= settings_.dt_min)) {
@@ -342,6 +340,13 @@ class Integrator {
         send_states(group);
       }
     }
+  }
+
+  // Particle i's first trial step at t0 from its own time scale, with the
+  // pace of its dominant pair (pair_pace) into `pace`; needs the tree at t0.
+  double first_step_at(std::size_t i, double t0, double& pace) const {
+    pace = pair_pace(dominant_pair(i, t0, x_[i], v_[i]));
+    return first_trial_step(startup_time_scale<K>(d_[i], pace));
   }
 
   // The whole state, for a checkpoint.
@@ -1019,7 +1024,7 @@ class Integrator {
       r.perturbers.push_back(p);
     }
     r.averaged = r.s.m.size() == 2 && r.gamma < kAveragedGamma &&
-                 pair_period(r.s) < kAveragedPeriod * passage;
+                 encounters::pair_period(r.s) < kAveragedPeriod * passage;
     // An unperturbed pair acts on everything else as a point mass at its
     // centre of mass, in the forces and in the energy: its quadrupole there
     // is below gamma_min of its own force by definition, and oscillates on

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cmath>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -133,17 +132,6 @@ inline double subsystem_size(const encounters::Subsystem& s) {
   double r = 0.0;
   for (const Vec3& x : s.x) r = std::fmax(r, norm(x));
   return 2.0 * r;
-}
-
-// The orbital period of a bound pair, 2 pi (a^3 / M)^(1/2); infinite for
-// an unbound pair or a group.
-inline double pair_period(const encounters::Subsystem& s) {
-  if (s.m.size() != 2) return std::numeric_limits<double>::infinity();
-  const Vec3 dx{s.x[1][0] - s.x[0][0], s.x[1][1] - s.x[0][1], s.x[1][2] - s.x[0][2]};
-  const Vec3 dv{s.v[1][0] - s.v[0][0], s.v[1][1] - s.v[0][1], s.v[1][2] - s.v[0][2]};
-  const encounters::PairElements el = encounters::pair_elements(s.m[0], s.m[1], dx, dv);
-  if (!(el.a > 0.0) || !(el.e < 1.0)) return std::numeric_limits<double>::infinity();
-  return 2.0 * 3.141592653589793 * std::sqrt(el.a * el.a * el.a / (s.m[0] + s.m[1]));
 }
 
 // The distance within which a body of mass m_max perturbs a subsystem of
