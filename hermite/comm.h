@@ -1,6 +1,7 @@
 // The processes of one run. With MPI each rank holds a share of the
-// j-particles and every rank advances all particles; without MPI (or with
-// one rank) this is a single process and every operation is trivial.
+// j-particles and corrects a share of each block step's particles, and
+// every rank holds every particle's state; without MPI (or with one rank)
+// this is a single process and every operation is trivial.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +44,10 @@ class Comm {
 
   // The share [begin, end) of n items that this rank holds.
   void share(int n, int& begin, int& end) const;
+  // data holds n records of `words` doubles each, of which this rank has
+  // filled those of its share (share(n, ...)); afterwards every rank holds
+  // every record, each as the rank of its share wrote it. One collective.
+  void gather_shares(double* data, int n, int words) const;
 
   // A vote that does not wait: starts the largest value of v over the
   // ranks and returns the outcome of the previous call's vote (0 at the

@@ -3,6 +3,8 @@
 // interpolated higher derivatives. Every rank runs the same integrator on
 // all particles; the backend computes the partial forces due to the rank's
 // share of the j-particles and the integrator sums them over the ranks.
+// Each rank corrects its share of a block's particles and gathers the
+// others' (correct_block); every rank then holds every particle's state.
 //
 // Backend, for this rank's j-particles:
 //   void forces(const std::vector<int>& list, const Predicted& p, Vec3* out);
@@ -581,27 +583,7 @@ class Integrator {
     mark(StepPhase::predict);
     compute(active_, t_next);
     mark(StepPhase::force);
-    Vec3 hi[K];
-    for (std::size_t k = 0; k < active_.size(); ++k) {
-      const auto i = static_cast<std::size_t>(active_[k]);
-      const double h = t_next - t_[i];
-      const Vec3* f1 = &f_[k * K];
-      const Vec3 x0 = x_[i], v0 = v_[i];
-      correct<K>(h, x_[i], v_[i], d_[i].data(), f1, x_[i], v_[i]);
-      if (settings_.field != nullptr) field_step(k, i, t_[i], t_next, x0, v0);
-      interpolate<K>(d_[i].data(), f1, h, hi);
-      for (int n = 0; n < K; ++n) {
-        d_[i][n] = f1[n];
-        d_[i][K + n] = hi[n];
-      }
-      t_[i] = t_next;
-      if (settings_.shared_dt <= 0.0) {
-        double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t_next));
-        if (!regs_.empty()) wanted = joining_step(i, t_next, subsystem_step(i, wanted));
-        dt_[i] = next_block_step(dt_[i], wanted, t_next, settings_.dt_max, settings_.dt_min);
-        check_step(i, t_next);
-      }
-    }
+    correct_block(t_next);
     send_states(active_);
     mark(StepPhase::corrected);
     if (enc_.on) encounters_after_step(t_next);
@@ -730,20 +712,111 @@ class Integrator {
     }
   }
 
-  // After the corrector of particle i (k-th of the block) from (t0, x0, v0):
-  // with a velocity-dependent field, the field again at the corrected state
-  // and the corrector again (P(EC)^2: the Coriolis term at the predicted
-  // velocity would cost an order); then the field is told of the step.
-  void field_step(std::size_t k, std::size_t i, double t0, double t1, const Vec3& x0,
-                  const Vec3& v0) {
-    ExternalField& field = *settings_.field;
-    if (field.velocity_dependent()) {
-      Vec3* f1 = &f_[k * K];
-      for (int n = 0; n < K; ++n) f1[n] = mutual_[k * K + n];
-      field.add(t1, x_[i], v_[i], K, f1);
-      correct<K>(t1 - t0, x0, v0, d_[i].data(), f1, x_[i], v_[i]);
+  // The corrector of the block, shared among the ranks. Each rank corrects
+  // its share of active_ (the summed forces f_ are the same on every rank)
+  // and one collective hands every rank the others' corrected states. Where
+  // a particle's new step depends on its own state alone (orders 4 and 6
+  // without subsystems) the rank that corrects it chooses it too, and it
+  // travels with the state; otherwise (the eighth order's pair pace and the
+  // subsystems' step rules read other particles) every rank chooses the
+  // steps of the whole block after the gather, in the block's order, from
+  // the corrected states. Either way the steps depend on neither the rank
+  // count nor which rank corrected which particle, and every rank checks
+  // every step, so that all stop together.
+  void correct_block(double t_next) {
+    const std::size_t n = active_.size();
+    const bool own_steps = settings_.shared_dt <= 0.0 && K < 4 && regs_.empty();
+    ExternalField* field = settings_.field;
+    // Where the steps began, for those who read it after the corrector.
+    const bool keep_begun = field != nullptr || !own_steps;
+    begun_.resize(keep_begun ? n : 0);
+    for (std::size_t k = 0; k < begun_.size(); ++k) {
+      const auto i = static_cast<std::size_t>(active_[k]);
+      begun_[k] = {t_[i], x_[i], v_[i], d_[i][0]};
     }
-    field.stepped(m_[i], t0, x0, v0, d_[i][0], t1, x_[i], v_[i], f_[k * K]);
+    int kb = 0, ke = static_cast<int>(n);
+    comm_.share(static_cast<int>(n), kb, ke);
+    Vec3 hi[K];
+    for (auto k = static_cast<std::size_t>(kb); k < static_cast<std::size_t>(ke); ++k) {
+      const auto i = static_cast<std::size_t>(active_[k]);
+      const double h = t_next - t_[i];
+      Vec3* f1 = &f_[k * K];
+      const Vec3 x0 = x_[i], v0 = v_[i];
+      correct<K>(h, x0, v0, d_[i].data(), f1, x_[i], v_[i]);
+      if (field != nullptr && field->velocity_dependent()) {
+        // P(EC)^2: the Coriolis term at the predicted velocity would cost an
+        // order; the field again at the corrected state, and the corrector
+        // again.
+        for (int q = 0; q < K; ++q) f1[q] = mutual_[k * K + q];
+        field->add(t_next, x_[i], v_[i], K, f1);
+        correct<K>(h, x0, v0, d_[i].data(), f1, x_[i], v_[i]);
+      }
+      interpolate<K>(d_[i].data(), f1, h, hi);
+      for (int q = 0; q < K; ++q) {
+        d_[i][q] = f1[q];
+        d_[i][K + q] = hi[q];
+      }
+      t_[i] = t_next;
+      if (own_steps) dt_[i] = next_step(i, t_next, h);
+    }
+    if (comm_.size() > 1) gather_corrected(kb, ke, t_next);
+    for (std::size_t k = 0; k < n; ++k) {
+      const auto i = static_cast<std::size_t>(active_[k]);
+      // The field is told of each step (a field that changes with time
+      // books its work), with the total acceleration at both ends.
+      if (field != nullptr) {
+        const Begun& b = begun_[k];
+        field->stepped(m_[i], b.t, b.x, b.v, b.a, t_next, x_[i], v_[i], d_[i][0]);
+      }
+      if (settings_.shared_dt <= 0.0) {
+        if (!own_steps) dt_[i] = next_step(i, t_next, t_next - begun_[k].t);
+        check_step(i, t_next);
+      }
+    }
+  }
+
+  // The next block step of particle i, just corrected to t over a step h.
+  double next_step(std::size_t i, double t, double h) {
+    double wanted = step_criterion<K>(d_[i], h, settings_.eta, stability_pace(i, t));
+    if (!regs_.empty()) wanted = joining_step(i, t, subsystem_step(i, wanted));
+    return next_block_step(dt_[i], wanted, t, settings_.dt_max, settings_.dt_min);
+  }
+
+  // Every rank's corrected particles [kb, ke) of active_ to every other rank.
+  void gather_corrected(int kb, int ke, double t_next) {
+    constexpr int kWords = 7 + 6 * K;  // x, v, the 2K derivatives and the step
+    const std::size_t n = active_.size();
+    exchange_.resize(n * kWords);
+    auto pack = [&](std::size_t k, bool out) {
+      const auto i = static_cast<std::size_t>(active_[k]);
+      double* w = &exchange_[k * kWords];
+      Vec3* parts[2 + 2 * K];
+      parts[0] = &x_[i];
+      parts[1] = &v_[i];
+      for (int q = 0; q < 2 * K; ++q) parts[2 + q] = &d_[i][static_cast<std::size_t>(q)];
+      for (Vec3* p : parts) {
+        for (int c = 0; c < 3; ++c, ++w) {
+          if (out) {
+            *w = (*p)[c];
+          } else {
+            (*p)[c] = *w;
+          }
+        }
+      }
+      if (out) {
+        *w = dt_[i];
+      } else {
+        dt_[i] = *w;
+      }
+    };
+    for (auto k = static_cast<std::size_t>(kb); k < static_cast<std::size_t>(ke); ++k)
+      pack(k, true);
+    comm_.gather_shares(exchange_.data(), static_cast<int>(n), kWords);
+    for (std::size_t k = 0; k < n; ++k) {
+      if (static_cast<int>(k) >= kb && static_cast<int>(k) < ke) continue;
+      pack(k, false);
+      t_[static_cast<std::size_t>(active_[k])] = t_next;
+    }
   }
 
   // Whether the backend keeps the particles' states (and predicts them).
@@ -1641,7 +1714,13 @@ class Integrator {
   std::vector<int> active_;
   std::vector<Vec3> f_;       // forces of the last call, K per particle
   std::vector<Vec3> mutual_;  // their mutual terms alone, with a velocity-dependent field
-  std::vector<double> pot_;   // potentials of the last energy()
+  struct Begun {              // an active particle's state where its step began
+    double t;
+    Vec3 x, v, a;
+  };
+  std::vector<Begun> begun_;      // of the block's particles, during the corrector
+  std::vector<double> exchange_;  // the corrected states the ranks exchange
+  std::vector<double> pot_;       // potentials of the last energy()
   Counters counters_;
   // Candidates of the pair searches: a tree over the particles' positions.
   static constexpr int kPairCandidates = 6;

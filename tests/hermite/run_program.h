@@ -111,7 +111,8 @@ enum Column {
   kAbsError = 9,
   kSubsysEnergy = 10,
   kSubsystems = 11,
-  kRelErrorCm = 13
+  kRelErrorCm = 13,
+  kWorkExternal = 18
 };
 
 }  // namespace hermite_test
