@@ -734,8 +734,11 @@ class Integrator {
       const auto i = static_cast<std::size_t>(active_[k]);
       begun_[k] = {t_[i], x_[i], v_[i], d_[i][0]};
     }
+    // A small block is corrected whole on every rank: the gather's latency
+    // would cost more than the corrector it shares (some 0.1 us a particle).
+    const bool split = comm_.size() > 1 && n >= kShareCorrectorMin;
     int kb = 0, ke = static_cast<int>(n);
-    comm_.share(static_cast<int>(n), kb, ke);
+    if (split) comm_.share(static_cast<int>(n), kb, ke);
     Vec3 hi[K];
     for (auto k = static_cast<std::size_t>(kb); k < static_cast<std::size_t>(ke); ++k) {
       const auto i = static_cast<std::size_t>(active_[k]);
@@ -759,7 +762,7 @@ class Integrator {
       t_[i] = t_next;
       if (own_steps) dt_[i] = next_step(i, t_next, h);
     }
-    if (comm_.size() > 1) gather_corrected(kb, ke, t_next);
+    if (split) gather_corrected(kb, ke, t_next);
     for (std::size_t k = 0; k < n; ++k) {
       const auto i = static_cast<std::size_t>(active_[k]);
       // The field is told of each step (a field that changes with time
@@ -1742,7 +1745,8 @@ class Integrator {
   std::vector<int> near_, at_;         // scratch of the subsystem passes
   mutable std::vector<Vec3> xr_, vr_;  // resolved positions and velocities
   mutable bool resolved_ = false;
-  static constexpr double kTreeAge = 1.0 / 16;  // of dt_max
+  static constexpr double kTreeAge = 1.0 / 16;            // of dt_max
+  static constexpr std::size_t kShareCorrectorMin = 128;  // active particles
   diagnostics::NeighbourTree tree_;
   std::vector<int> tree_ids_;
   double tree_time_ = 0.0;
