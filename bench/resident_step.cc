@@ -11,7 +11,11 @@
 //   2. hermite4 on Plummer models of 1,024 and 4,096 particles to t = 0.25,
 //      resident on and off in the same run, as interactions per second
 //      beside the full-pass rate;
-//   3. calc_force with ni = 1 and nj = 65,536 beside a memcpy of its j-bytes.
+//   3. calc_force with ni = 1 and nj = 65,536 beside a memcpy of its j-bytes;
+//   4. a block step of 16 particles (their states sent, then their forces at
+//      a new block time) against N = 16,384 and 1,048,576 resident
+//      particles, per j-particle: the step's cost should grow with N no
+//      faster than its pair work.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -84,11 +88,48 @@ double full_pass_pair_seconds(const hermite::Model& m) {
 
 }  // namespace
 
+// The median time of a block step of 16 particles against n resident ones.
+double sixteen_step_seconds(int n, int calls) {
+  const hermite::Model m = plummer_model(n);
+  std::vector<hermite::Derivs<K>> d(static_cast<std::size_t>(n));
+  for (auto& di : d)
+    for (int q = 0; q < 2 * K; ++q)
+      di[static_cast<std::size_t>(q)] = Vec3{1e-3 * q, -2e-3 * q, 0.5e-3 * q};
+  std::vector<double> t(static_cast<std::size_t>(n), 0.0), dt(static_cast<std::size_t>(n), 0.125);
+  hermite::ResidentBackend<hermite::Library4> b(m.mass, 0, n, 1.0 / 64, true);
+  std::vector<int> all(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) all[static_cast<std::size_t>(i)] = i;
+  b.load(all, m.mass, m.pos, m.vel, d, t, dt);
+  std::vector<int> block;
+  for (int k = 0; k < 16; ++k) block.push_back(k * (n / 16) + 7);
+  std::vector<Vec3> out(block.size() * K);
+  int call = 0;
+  return median_of(calls, [&] {
+    b.load(block, m.mass, m.pos, m.vel, d, t, dt);
+    b.forces_at(++call % 2 == 0 ? 0.0625 : 0.0625 + 1.0 / 1024, block, out.data());
+  });
+}
+
+void report_sixteen() {
+  const double small = sixteen_step_seconds(16384, 400);
+  const double large = sixteen_step_seconds(1048576, 15);
+  std::printf(
+      "16 particles' block step, resident: %.1f us against 16,384 (%.2f ns per j-particle), "
+      "%.1f us against 1,048,576 (%.2f ns per j-particle): %.2f times as much per j-particle\n",
+      1e6 * small, 1e9 * small / 16384, 1e6 * large, 1e9 * large / 1048576,
+      (large / 1048576) / (small / 16384));
+}
+
 // With the argument "step" the first case alone, with "wide" the third
-// alone (for profiling them).
+// alone, with "sixteen" the fourth (for profiling them).
 int main(int argc, char** argv) {
   const bool step_only = argc > 1 && std::strcmp(argv[1], "step") == 0;
   const bool wide_only = argc > 1 && std::strcmp(argv[1], "wide") == 0;
+  if (argc > 1 && std::strcmp(argv[1], "sixteen") == 0) {
+    hermite::Library4::bind(0);
+    report_sixteen();
+    return 0;
+  }
   hermite::Library4::bind(0);
   const hermite::Model m1 = plummer_model(1024);
   const double pair_s = full_pass_pair_seconds(m1);
@@ -192,5 +233,6 @@ int main(int argc, char** argv) {
         "%.1f us\n",
         1e6 * force, bytes / 1e6, 1e6 * mem);
   }
+  if (!wide_only) report_sixteen();
   return 0;
 }
