@@ -12,6 +12,15 @@ extern char** environ;
 
 namespace hermite {
 
+namespace {
+
+// Where rank r's share of n items begins: rank r holds [start(r), start(r + 1)).
+int share_start(int n, int r, int ranks) {
+  return static_cast<int>(static_cast<long long>(n) * r / ranks);
+}
+
+}  // namespace
+
 #ifdef HERMITE_HAVE_MPI
 
 namespace {
@@ -117,12 +126,8 @@ void Comm::gather_shares(double* data, int n, int words) const {
   // blocks of one size did not lose it.
   const long long most = (static_cast<long long>(n) + size_ - 1) / size_;
   const auto block = static_cast<std::size_t>(most * words);
-  auto first = [&](int r) {
-    return static_cast<std::size_t>(static_cast<long long>(n) * r / size_);
-  };
-  auto last = [&](int r) {
-    return static_cast<std::size_t>(static_cast<long long>(n) * (r + 1) / size_);
-  };
+  auto first = [&](int r) { return static_cast<std::size_t>(share_start(n, r, size_)); };
+  auto last = [&](int r) { return static_cast<std::size_t>(share_start(n, r + 1, size_)); };
   const auto w = static_cast<std::size_t>(words);
   std::vector<double> mine(block, 0.0), all(block * static_cast<std::size_t>(size_));
   std::copy(data + first(rank_) * w, data + last(rank_) * w, mine.begin());
@@ -152,8 +157,8 @@ void Comm::gather_shares(double*, int, int) const {}
 #endif
 
 void Comm::share(int n, int& begin, int& end) const {
-  begin = static_cast<int>(static_cast<long long>(n) * rank_ / size_);
-  end = static_cast<int>(static_cast<long long>(n) * (rank_ + 1) / size_);
+  begin = share_start(n, rank_, size_);
+  end = share_start(n, rank_ + 1, size_);
 }
 
 }  // namespace hermite
