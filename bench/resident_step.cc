@@ -125,12 +125,11 @@ void report_sixteen() {
 int main(int argc, char** argv) {
   const bool step_only = argc > 1 && std::strcmp(argv[1], "step") == 0;
   const bool wide_only = argc > 1 && std::strcmp(argv[1], "wide") == 0;
+  hermite::Library4::bind(0);
   if (argc > 1 && std::strcmp(argv[1], "sixteen") == 0) {
-    hermite::Library4::bind(0);
     report_sixteen();
     return 0;
   }
-  hermite::Library4::bind(0);
   const hermite::Model m1 = plummer_model(1024);
   const double pair_s = full_pass_pair_seconds(m1);
   std::printf("full pass, ni = nj = 1,024: %.1f M interactions/s (%.2f ns a pair)\n", 1e-6 / pair_s,

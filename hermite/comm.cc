@@ -129,7 +129,10 @@ void Comm::gather_shares(double* data, int n, int words) const {
   auto first = [&](int r) { return static_cast<std::size_t>(share_start(n, r, size_)); };
   auto last = [&](int r) { return static_cast<std::size_t>(share_start(n, r + 1, size_)); };
   const auto w = static_cast<std::size_t>(words);
-  std::vector<double> mine(block, 0.0), all(block * static_cast<std::size_t>(size_));
+  std::vector<double>& mine = gather_mine_;
+  std::vector<double>& all = gather_all_;
+  mine.resize(block);
+  all.resize(block * static_cast<std::size_t>(size_));
   std::copy(data + first(rank_) * w, data + last(rank_) * w, mine.begin());
   MPI_Allgather(mine.data(), static_cast<int>(block), MPI_DOUBLE, all.data(),
                 static_cast<int>(block), MPI_DOUBLE, MPI_COMM_WORLD);

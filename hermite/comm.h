@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hermite {
 
@@ -59,6 +60,9 @@ class Comm {
  private:
   struct Vote;
   std::unique_ptr<Vote> vote_;
+  // The gather's padded blocks, kept between calls: a block step's gather
+  // would otherwise allocate (and fault in) them anew.
+  mutable std::vector<double> gather_mine_, gather_all_;
   int rank_ = 0;
   int size_ = 1;
   int local_rank_ = 0;
