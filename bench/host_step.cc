@@ -7,6 +7,8 @@
 //   host_step/<N>/j_share:none  the rank holds none: the same step without
 //                               the j-prediction (host time besides it)
 //   j_prediction/<N>            the prediction of N j-particles alone
+//   active_set/<n>/merge:1|0    the active set of a block of n particles
+//                               from the schedule, against a plain sort
 //
 // The backend gives particle i the force of a harmonic spring of its own
 // stiffness, a = -w^2 x (and the jerk -w^2 v), a few flops per active
@@ -21,6 +23,7 @@
 #include <benchmark/benchmark.h>
 #include <time.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -161,6 +164,53 @@ BENCHMARK(bm_j_prediction)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond)
     ->MinTime(0.5);
+
+// The active set of a block step of n particles whose bucket was fed by ten
+// earlier block steps (ten increasing runs of random indices among 1M):
+// the schedule's merge of the runs against a comparison sort of the same
+// members, the baseline. n = 1,339 and 55,366 are the mean blocks of
+// 16,384 and 1,048,576 particles (bench/scaling-model). Both include the
+// n additions to the bucket.
+void bm_active_set(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const bool merge = state.range(1) != 0;
+  std::vector<int> members;
+  std::uint64_t seed = 99;
+  for (int r = 0; r < 10; ++r) {
+    std::vector<int> run;
+    for (int k = n * r / 10; k < n * (r + 1) / 10; ++k) {
+      seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+      run.push_back(static_cast<int>(seed >> 44));  // below 2^20
+    }
+    std::sort(run.begin(), run.end());
+    members.insert(members.end(), run.begin(), run.end());
+  }
+  hermite::Schedule s;
+  std::vector<int> active;
+  for (auto _ : state) {
+    for (int i : members) hermite::schedule_add(s, 1.0, i);
+    if (merge) {
+      hermite::schedule_take_next(s, active);
+    } else {
+      active.assign(s.buckets.back().members.begin(), s.buckets.back().members.end());
+      std::sort(active.begin(), active.end());
+      s.buckets.clear();
+    }
+    benchmark::DoNotOptimize(active.data());
+  }
+  state.counters["ns_per_particle"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+}
+
+BENCHMARK(bm_active_set)
+    ->Name("active_set")
+    ->ArgNames({"", "merge"})
+    ->Args({1339, 0})
+    ->Args({1339, 1})
+    ->Args({55366, 0})
+    ->Args({55366, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -88,6 +88,36 @@ TEST(Schedule, GroupsArbitraryEndTimesAndRebuilds) {
   }
 }
 
+// A bucket fed in any order (particles that appear mid-run, subsystems'
+// members) hands out its members in index order: one run, a few, an odd
+// number, and one run per member.
+TEST(Schedule, HandsOutMembersInIndexOrderWhateverTheOrderTheyCameIn) {
+  std::mt19937 gen(5);
+  for (int runs : {1, 2, 3, 7, 64, 1000}) {
+    std::vector<int> ids(1000);
+    for (int i = 0; i < 1000; ++i) ids[static_cast<std::size_t>(i)] = 3 * i + 1;
+    std::shuffle(ids.begin(), ids.end(), gen);
+    for (int r = 0; r < runs; ++r)
+      std::sort(ids.begin() + 1000 * r / runs, ids.begin() + 1000 * (r + 1) / runs);
+    hermite::Schedule s;
+    for (int i : ids) hermite::schedule_add(s, 2.0, i);
+    hermite::schedule_add(s, 1.0, 0);  // an earlier block first
+    std::vector<int> active;
+    hermite::schedule_take_next(s, active);
+    EXPECT_EQ(active, std::vector<int>{0});
+    hermite::schedule_take_next(s, active);
+    std::vector<int> expected = ids;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(active, expected) << runs << " runs";
+    EXPECT_TRUE(s.buckets.empty());
+    // The emptied bucket's list comes back without its runs.
+    hermite::schedule_add(s, 3.0, 9);
+    hermite::schedule_add(s, 3.0, 10);
+    hermite::schedule_take_next(s, active);
+    EXPECT_EQ(active, (std::vector<int>{9, 10}));
+  }
+}
+
 template <int K>
 Derivs<K> random_derivs(std::mt19937& gen) {
   std::uniform_real_distribution<double> u(-1.0, 1.0);
