@@ -919,7 +919,8 @@ class Integrator {
 
   // The members of r at time t in absolute coordinates, x, v, a, j each,
   // with the centre of mass at cm[0 .. 3]. The internal motion goes from
-  // the subsystem's own time to t unperturbed (a pair in closed form).
+  // the subsystem's own time to t unperturbed (a pair in closed form),
+  // forward or back.
   void member_states(const Regularised& r, double t, const Vec3* cm,
                      std::vector<std::array<Vec3, 4>>& out) const {
     if (r.s.t == t) {
@@ -928,8 +929,16 @@ class Integrator {
       encounters::Subsystem copy = r.s;
       if (copy.m.size() == 2) {
         encounters::kepler_drift(copy, t - copy.t);
-      } else {
+      } else if (t > copy.t) {
         encounters::ar_advance(copy, t, {}, ar_settings());
+      } else {
+        // Back in time: the same motion with the velocities reversed.
+        for (Vec3& v : copy.v) v = Vec3{-v[0], -v[1], -v[2]};
+        const double span = copy.t - t;
+        copy.t = 0.0;
+        encounters::ar_advance(copy, span, {}, ar_settings());
+        for (Vec3& v : copy.v) v = Vec3{-v[0], -v[1], -v[2]};
+        copy.t = t;
       }
       internal_terms(copy, out);
     }
@@ -952,14 +961,28 @@ class Integrator {
   // the perturbation is below gamma_min).
   void advance_subsystems(double t) {
     refresh_tree(t, false);
-    for (Regularised& r : regs_) {
-      if (!std::binary_search(active_.begin(), active_.end(), r.cm)) continue;
-      const double gamma_before = r.gamma;
-      find_perturbers(r, t);
-      encounters::Perturbation pert;
+    index_subsystems();
+    // Every stepping subsystem takes its perturbers and their tracks before
+    // any of them moves, so that one among another's perturbers lends its
+    // members as they were at the start of the span.
+    std::vector<std::size_t> stepping;
+    std::vector<double> gamma_before;
+    for (std::size_t k = 0; k < regs_.size(); ++k) {
+      if (!std::binary_search(active_.begin(), active_.end(), regs_[k].cm)) continue;
+      stepping.push_back(k);
+      gamma_before.push_back(regs_[k].gamma);
+      find_perturbers(regs_[k], t);
+    }
+    std::vector<encounters::Perturbation> perts(stepping.size());
+    for (std::size_t n = 0; n < stepping.size(); ++n) {
+      const Regularised& r = regs_[stepping[n]];
       if ((r.gamma >= enc_.gamma_min || r.s.m.size() > 2) && !r.perturbers.empty()) {
-        pert = encounters::tracks_perturbation(perturber_tracks(r, t));
+        perts[n] = encounters::tracks_perturbation(perturber_tracks(r, t));
       }
+    }
+    for (std::size_t n = 0; n < stepping.size(); ++n) {
+      Regularised& r = regs_[stepping[n]];
+      const encounters::Perturbation& pert = perts[n];
       const std::int64_t before = r.s.steps + r.s.kepler_drifts;
       try {
         // A perturbed pair runs slowed where its perturbation allows
@@ -970,7 +993,7 @@ class Integrator {
         // that the members keep their physical phase for the forces and
         // energies that read them.
         if (r.s.m.size() == 2) {
-          encounters::ar_advance_whole_orbits(r.s, t, pert, std::fmax(gamma_before, r.gamma),
+          encounters::ar_advance_whole_orbits(r.s, t, pert, std::fmax(gamma_before[n], r.gamma),
                                               enc_.gamma_slow, kSlowdownMax, ar_settings());
         } else {
           encounters::ar_advance(r.s, t, pert, ar_settings());
@@ -985,7 +1008,8 @@ class Integrator {
 
   // The perturbers of r over the span from its time to t, relative to its
   // centre of mass: those within near_radius() each by its own track, the
-  // others by their tidal tensor (encounters/perturber_tracks.h).
+  // others by their tidal tensor (encounters/perturber_tracks.h). A
+  // subsystem that sees r's members (member_partner) lends r its members.
   encounters::PerturberTracks perturber_tracks(const Regularised& r, double t) const {
     encounters::PerturberTracks tr;
     tr.t0 = r.s.t;
@@ -997,13 +1021,9 @@ class Integrator {
     predicted_state(cm, tr.t1, c1);
     const double mass = subsystem_mass(r.s);
     const double near = near_radius(subsystem_size(r.s), mass, scale_.m_max);
-    for (int p : r.perturbers) {
-      const auto q = static_cast<std::size_t>(p);
-      Vec3 p0[4], p1[4];
-      predicted_state(q, tr.t0, p0);
-      predicted_state(q, tr.t1, p1);
+    auto add = [&](double m, const Vec3* p0, const Vec3* p1) {
       encounters::PerturberTrack k;
-      k.m = m_[q];
+      k.m = m;
       for (int c = 0; c < 3; ++c) {
         k.x0[c] = p0[0][c] - c0[0][c];
         k.v0[c] = p0[1][c] - c0[1][c];
@@ -1015,6 +1035,22 @@ class Integrator {
       } else {
         encounters::add_far_perturber(tr, k);
       }
+    };
+    std::vector<std::array<Vec3, 4>> mem0, mem1;
+    for (int p : r.perturbers) {
+      const auto q = static_cast<std::size_t>(p);
+      Vec3 p0[4], p1[4];
+      predicted_state(q, tr.t0, p0);
+      predicted_state(q, tr.t1, p1);
+      const int partner = member_partner(r, p);
+      if (partner < 0) {
+        add(m_[q], p0, p1);
+        continue;
+      }
+      const Regularised& o = regs_[static_cast<std::size_t>(partner)];
+      member_states(o, tr.t0, p0, mem0);
+      member_states(o, tr.t1, p1, mem1);
+      for (std::size_t j = 0; j < o.s.m.size(); ++j) add(o.s.m[j], mem0[j].data(), mem1[j].data());
     }
     return tr;
   }
@@ -1111,6 +1147,34 @@ class Integrator {
 
   double eps2() const { return settings_.eps * settings_.eps; }
 
+  // Which subsystem, if any, has its centre of mass in each slot (-1: none),
+  // for member_partner.
+  void index_subsystems() {
+    reg_at_.assign(m_.size(), -1);
+    for (std::size_t k = 0; k < regs_.size(); ++k)
+      reg_at_[static_cast<std::size_t>(regs_[k].cm)] = static_cast<int>(k);
+  }
+
+  // Whether r acts on its perturbers, and they on it, through its members.
+  static bool resolves_members(const Regularised& r) {
+    return !r.averaged && !r.perturbers.empty();
+  }
+
+  // The index of the subsystem whose centre of mass is r's perturber p,
+  // where the two act on each other member by member: both resolve their
+  // members and each lists the other among its perturbers. -1 otherwise
+  // (p a single body, or a subsystem that sees r as a point mass). Between
+  // two such subsystems the forces and the energy hold every member pair,
+  // counted once (from the side of the lower index), and each one's
+  // internal motion feels the other's members. index_subsystems() first.
+  int member_partner(const Regularised& r, int p) const {
+    const int k = reg_at_[static_cast<std::size_t>(p)];
+    if (k < 0 || !resolves_members(r)) return -1;
+    const Regularised& o = regs_[static_cast<std::size_t>(k)];
+    if (!resolves_members(o)) return -1;
+    return std::find(o.perturbers.begin(), o.perturbers.end(), r.cm) != o.perturbers.end() ? k : -1;
+  }
+
   static std::string ids_text(const std::vector<int>& ids) {
     std::string out;
     for (int i : ids) out += (out.empty() ? "" : ",") + std::to_string(i);
@@ -1120,7 +1184,9 @@ class Integrator {
   // The members' part of the forces of the call in progress (f_, this
   // rank's share): a listed centre of mass feels its perturbers through its
   // members, and a listed perturber feels the members of the subsystems it
-  // perturbs, in place of the point-mass terms the library computed. Each
+  // perturbs, in place of the point-mass terms the library computed; two
+  // subsystems that see each other's members (member_partner) exchange the
+  // terms of every member pair. Each
   // term is added on the rank that holds its source among its j-particles,
   // where the library computed the term it replaces.
   void add_subsystem_terms(const std::vector<int>& list, double t) {
@@ -1130,8 +1196,10 @@ class Integrator {
     at_.assign(m_.size(), -1);
     for (std::size_t k = 0; k < list.size(); ++k)
       at_[static_cast<std::size_t>(list[k])] = static_cast<int>(k);
-    std::vector<std::array<Vec3, 4>> mem;
-    for (const Regularised& r : regs_) {
+    index_subsystems();
+    std::vector<std::array<Vec3, 4>> mem, mem_o;
+    for (std::size_t index = 0; index < regs_.size(); ++index) {
+      const Regularised& r = regs_[index];
       const auto cm = static_cast<std::size_t>(r.cm);
       bool needed = at_[cm] >= 0;
       for (int p : r.perturbers) needed = needed || at_[static_cast<std::size_t>(p)] >= 0;
@@ -1153,6 +1221,22 @@ class Integrator {
         if (!(at_[cm] >= 0 && p_here) && !(at_[q] >= 0 && cm_here)) continue;
         Vec3 ps[4];
         predicted_state(q, t, ps);
+        const int partner = member_partner(r, p);
+        if (partner >= 0) {
+          if (static_cast<std::size_t>(partner) < index) continue;  // counted from its side
+          const Regularised& o = regs_[static_cast<std::size_t>(partner)];
+          member_states(o, t, ps, mem_o);
+          const double mass_o = subsystem_mass(o.s);
+          if (at_[cm] >= 0 && p_here) {
+            add_members_on_members<K>(o.s.m, mem_o, ps, mass_o, r.s.m, mem, cs, mass, eps2(),
+                                      &f_[static_cast<std::size_t>(at_[cm]) * K]);
+          }
+          if (at_[q] >= 0 && cm_here) {
+            add_members_on_members<K>(r.s.m, mem, cs, mass, o.s.m, mem_o, ps, mass_o, eps2(),
+                                      &f_[static_cast<std::size_t>(at_[q]) * K]);
+          }
+          continue;
+        }
         if (r.averaged) {
           const Vec3 d = minus(ps[0], cs[0]), u = minus(ps[1], cs[1]);
           if (at_[cm] >= 0 && p_here) {
@@ -1181,7 +1265,9 @@ class Integrator {
   // internal energy, and the members' potential energy with their
   // perturbers less the point-mass term the library summed.
   void add_subsystem_energy(Energy& e) {
-    for (const Regularised& r : regs_) {
+    index_subsystems();
+    for (std::size_t index = 0; index < regs_.size(); ++index) {
+      const Regularised& r = regs_[index];
       const auto cm = static_cast<std::size_t>(r.cm);
       const double internal = encounters::internal_energy(r.s);
       double kin = 0.0, mass = 0.0;
@@ -1196,6 +1282,11 @@ class Integrator {
       e.n_subsys += 1;
       for (int p : r.perturbers) {
         const auto q = static_cast<std::size_t>(p);
+        const int partner = member_partner(r, p);
+        if (partner >= 0) {
+          if (static_cast<std::size_t>(partner) > index) e.potential += partner_energy(r, partner);
+          continue;
+        }
         double w = 0.0;
         for (std::size_t k = 0; k < r.s.m.size(); ++k) {
           const Vec3 dx{x_[q][0] - x_[cm][0] - r.s.x[k][0], x_[q][1] - x_[cm][1] - r.s.x[k][1],
@@ -1225,6 +1316,27 @@ class Integrator {
         }
       }
     }
+  }
+
+  // The potential energy between the members of r and of its partner
+  // (member_partner) less that of their centres of mass as two bodies,
+  // which the library summed; the system synchronised.
+  double partner_energy(const Regularised& r, int partner) const {
+    const Regularised& o = regs_[static_cast<std::size_t>(partner)];
+    const auto a = static_cast<std::size_t>(r.cm), b = static_cast<std::size_t>(o.cm);
+    auto distance = [this](const Vec3& d) {
+      return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2] + eps2());
+    };
+    double w = 0.0;
+    for (std::size_t i = 0; i < r.s.m.size(); ++i) {
+      for (std::size_t j = 0; j < o.s.m.size(); ++j) {
+        Vec3 d;
+        for (int c = 0; c < 3; ++c) d[c] = x_[b][c] + o.s.x[j][c] - x_[a][c] - r.s.x[i][c];
+        w -= r.s.m[i] * o.s.m[j] / distance(d);
+      }
+    }
+    const Vec3 d{x_[b][0] - x_[a][0], x_[b][1] - x_[a][1], x_[b][2] - x_[a][2]};
+    return w + subsystem_mass(r.s) * subsystem_mass(o.s) / distance(d);
   }
 
   // Positions and velocities with the members in place.
@@ -1743,6 +1855,7 @@ class Integrator {
   std::vector<int> appeared_;          // started up during this step, to schedule
   std::vector<int> rested_;            // came to rest since the backend last heard (rest_slot)
   std::vector<int> near_, at_;         // scratch of the subsystem passes
+  std::vector<int> reg_at_;            // index_subsystems()
   mutable std::vector<Vec3> xr_, vr_;  // resolved positions and velocities
   mutable bool resolved_ = false;
   static constexpr double kTreeAge = 1.0 / 16;            // of dt_max

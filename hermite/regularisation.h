@@ -216,6 +216,40 @@ void add_member_terms_on_perturber(const Vec3* p, const Vec3* cm, double mass,
   }
 }
 
+// The terms of subsystem A's members on subsystem B's, mass weighted over
+// B's members, less those of A's centre of mass on B's: what B's centre of
+// mass feels beyond the point-mass force of A, where each takes the other
+// among its perturbers. Two subsystems that did so as point masses had
+// neither side's structure acting on the other's, and the energy moved by
+// that term (2.5e-5 of |E| at one step) when a member left one of them.
+template <int K>
+void add_members_on_members(const std::vector<double>& ma,
+                            const std::vector<std::array<Vec3, 4>>& mema, const Vec3* cma,
+                            double massa, const std::vector<double>& mb,
+                            const std::vector<std::array<Vec3, 4>>& memb, const Vec3* cmb,
+                            double massb, double eps2, Vec3* out) {
+  auto minus = [](const Vec3& a, const Vec3& b) {
+    return Vec3{a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+  };
+  Vec3 sum[K] = {}, mono[K] = {};
+  for (std::size_t k = 0; k < mb.size(); ++k) {
+    Vec3 one[K] = {};
+    for (std::size_t l = 0; l < ma.size(); ++l) {
+      add_pair_terms<K>(minus(mema[l][0], memb[k][0]), minus(mema[l][1], memb[k][1]),
+                        minus(mema[l][2], memb[k][2]), minus(mema[l][3], memb[k][3]), ma[l], eps2,
+                        one);
+    }
+    for (int n = 0; n < K; ++n) {
+      for (int c = 0; c < 3; ++c) sum[n][c] += mb[k] / massb * one[n][c];
+    }
+  }
+  add_pair_terms<K>(minus(cma[0], cmb[0]), minus(cma[1], cmb[1]), minus(cma[2], cmb[2]),
+                    minus(cma[3], cmb[3]), massa, eps2, mono);
+  for (int n = 0; n < kResolvedDerivs; ++n) {
+    for (int c = 0; c < 3; ++c) out[n][c] += sum[n][c] - mono[n][c];
+  }
+}
+
 // A pair acts on its perturbers by its orbit-averaged quadrupole where its
 // period is below this fraction of the time each perturber takes to move
 // by its own distance: the quadrupole of the members' instantaneous
