@@ -194,7 +194,11 @@ void bm_active_set(benchmark::State& state) {
     } else {
       active.assign(s.buckets.back().members.begin(), s.buckets.back().members.end());
       std::sort(active.begin(), active.end());
-      s.buckets.clear();
+      // Retire the bucket as schedule_take_next does, keeping its storage.
+      s.buckets.back().members.clear();
+      s.buckets.back().run_starts.clear();
+      s.spare.push_back(std::move(s.buckets.back().members));
+      s.buckets.pop_back();
     }
     benchmark::DoNotOptimize(active.data());
   }
