@@ -345,7 +345,9 @@ void resident_resize(int n) {
   std::snprintf(text, sizeof text, "nbf_resident_resize needs n >= 0 (n = %d)", n);
   if (!resident_args_ok<L>(n >= 0, text)) return;
   if (n > s.capacity) {
-    const int cap = padded_capacity(n < 2LL * s.capacity ? 2LL * s.capacity : n);
+    // Doubling, where that stays an int.
+    const long long doubled = 2LL * s.capacity;
+    const int cap = padded_capacity(n < doubled && doubled <= INT_MAX ? doubled : n);
     double* fields = nullptr;
     Pred* jrec = nullptr;
     const std::size_t jbytes = (static_cast<std::size_t>(cap) + NTHREAD) * sizeof(Pred);
