@@ -329,11 +329,11 @@ void resident_note_changed(ResidentStore<L>& s, int count, const int* index) {
 // cache set, and the prediction, which reads 22 to 34 fields of each slot,
 // would evict its own lines. A one-particle block step against 1,024
 // resident particles took 6.1 us unpadded and 5.6 us padded, one thread
-// (bench/resident_step.cc). Counts near INT_MAX keep n itself.
+// (bench/resident_step.cc). n must fit an int; near INT_MAX it stays n.
 inline int padded_capacity(long long n) {
   long long cap = (n + 7) / 8 * 8;
   if (cap % 512 == 0) cap += 8;
-  return cap <= INT_MAX ? static_cast<int>(cap) : static_cast<int>(n < INT_MAX ? n : INT_MAX);
+  return static_cast<int>(cap <= INT_MAX ? cap : n);
 }
 
 template <class L>
